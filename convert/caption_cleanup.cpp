@@ -1,0 +1,79 @@
+#include "convert/caption_cleanup.h"
+
+// Each step knows, from the last '>' (or ';') in the text, whether a '<' (or
+// "&n") still has its closing character ahead, so an unterminated one costs
+// nothing extra to detect; a caption of a million "&n" stays linear.
+
+void ReplaceBreakTag(WideString& text, WideView breakTag) {
+  const size_t lastClose = text.rfind(u'>');
+  if (lastClose == WideString::npos) return;
+  WideString out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const char16_t c = text[i];
+    if (c == u'<' && i < lastClose) {
+      const size_t close = text.find(u'>', i + 1);
+      const WideView tag(text.data() + i, close + 1 - i);
+      if (tag.size() == breakTag.size() && CompareNoCase(tag, breakTag) == 0) {
+        out.push_back(u'\n');
+      } else {
+        out.append(tag);
+      }
+      i = close + 1;
+      continue;
+    }
+    out.push_back(c);
+    ++i;
+  }
+  text.swap(out);
+}
+
+void StripMarkup(WideString& text) {
+  if (text.empty()) return;
+  const size_t noPosition = WideString::npos;
+  const size_t lastClose = text.rfind(u'>');
+  const size_t lastSemicolon = text.rfind(u';');
+  WideString out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const char16_t c = text[i];
+    if (c == u'<' && lastClose != noPosition && i < lastClose) {
+      i = text.find(u'>', i + 1) + 1;
+      continue;
+    }
+    if (c == u'&' && i + 1 < text.size() && text[i + 1] == u'n' && lastSemicolon != noPosition &&
+        i + 1 < lastSemicolon) {
+      i = text.find(u';', i + 2) + 1;
+      continue;
+    }
+    out.push_back(c);
+    ++i;
+  }
+  text.swap(out);
+}
+
+void TidyLines(WideString& text) {
+  if (text.find(u'\n') == WideString::npos) {
+    Trim(text);
+    return;
+  }
+  WideString out;
+  out.reserve(text.size());
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(u'\n', begin);
+    const size_t stop = end == WideString::npos ? text.size() : end;
+    size_t first = begin;
+    size_t last = stop;
+    while (first < last && IsWideSpace(text[first])) ++first;
+    while (last > first && IsWideSpace(text[last - 1])) --last;
+    out.append(text, first, last - first);
+    if (end == WideString::npos) break;
+    out.push_back(u'\n');
+    begin = end + 1;
+  }
+  Trim(out);
+  text.swap(out);
+}

@@ -1,0 +1,24 @@
+// The three cleaning steps that turn a sync block into caption text, in the
+// order they are applied: break tags to line breaks, markup removed, lines
+// trimmed. Each works in one pass over the text.
+#ifndef LUMENTRACE_CONVERT_CAPTION_CLEANUP_H_
+#define LUMENTRACE_CONVERT_CAPTION_CLEANUP_H_
+
+#include "text/wide_string.h"
+
+// Replaces every tag (a '<' through the next '>') that equals `breakTag`
+// ignoring case with one LF; other tags and text are kept. A '<' with no '>'
+// after it is an ordinary character.
+void ReplaceBreakTag(WideString& text, WideView breakTag);
+
+// Drops every tag, and every entity starting "&n" through the next ';' (so
+// "&nbsp;" vanishes without leaving a space). Other entities ("&amp;",
+// "&NBSP;") stay as written. A '<' with no later '>', and "&n" with no later
+// ';', are ordinary characters: "Tom &nbsp Jerry" keeps Jerry.
+void StripMarkup(WideString& text);
+
+// Trims every line (LF-separated) and then the whole text; a line that trims
+// to nothing stays as an empty line between others.
+void TidyLines(WideString& text);
+
+#endif  // LUMENTRACE_CONVERT_CAPTION_CLEANUP_H_

@@ -1,0 +1,111 @@
+#include "convert/sync_block.h"
+
+#include <cstdint>
+
+#include "convert/caption_cleanup.h"
+#include "convert/srt_time.h"
+
+namespace {
+
+constexpr WideView kSyncTagStart = u"<sync start=";
+
+}  // namespace
+
+bool IsSyncTag(WideView tag) { return tag.substr(0, kSyncTagStart.size()) == kSyncTagStart; }
+
+SyncBlock ReadSyncBlock(TextStream& input) {
+  SyncBlock block;
+  bool opened = false;
+  WideString tag;
+  for (;;) {
+    const size_t at = Position(input);
+    const char16_t c = ReadChar(input);
+    if (c == kEndOfInput) break;
+    if (c != u'<') {
+      // Line breaks of the source never reach a caption: words on either side join.
+      if (opened && c != u'\n' && c != u'\r') block.text.push_back(c);
+      continue;
+    }
+    tag.assign(1, u'<');
+    size_t lastLessThan = at;
+    bool closed = false;
+    for (;;) {
+      const size_t inside = Position(input);
+      const char16_t t = ReadChar(input);
+      if (t == kEndOfInput) break;
+      if (t == u'<') lastLessThan = inside;
+      tag.push_back(ToLowerUnit(t));
+      if (t == u'>') {
+        closed = true;
+        break;
+      }
+    }
+    if (!closed) break;  // cut off by the end of the input: dropped
+    if (IsSyncTag(tag)) {
+      block.text += tag;
+      block.lastTagAt = lastLessThan;
+      if (opened) break;  // the closing tag, which also opens the next block
+      opened = true;
+      block.openingTagAt = at;
+    } else if (opened) {
+      block.text += tag;
+      block.lastTagAt = lastLessThan;
+    }
+  }
+  Trim(block.text);
+  return block;
+}
+
+bool ScanSyncTime(WideView text, std::int32_t& ms) {
+  if (text.substr(0, kSyncTagStart.size()) != kSyncTagStart) return false;
+  size_t i = kSyncTagStart.size();
+  while (i < text.size() && IsWideSpace(text[i])) ++i;
+  if (i < text.size() && (text[i] == u'"' || text[i] == u'\'')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  const size_t digitsStart = i;
+  // Accumulate as a magnitude capped just past the 32-bit range, so that any
+  // number of digits saturates without overflow.
+  constexpr std::int64_t kCap = std::int64_t{1} << 32;
+  std::int64_t magnitude = 0;
+  while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+    if (magnitude < kCap) magnitude = magnitude * 10 + (text[i] - u'0');
+    ++i;
+  }
+  if (i == digitsStart) return false;
+  std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  ms = static_cast<std::int32_t>(value);
+  return true;
+}
+
+long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
+  if (block.empty()) return -1;
+  const size_t firstClose = block.find(u'>');
+  std::int32_t start = 0;
+  if (!ScanSyncTime(block.substr(0, firstClose == WideView::npos ? 0 : firstClose), start)) start = 0;
+
+  const size_t lastOpen = block.rfind(u'<');
+  const size_t tailStart = lastOpen == WideView::npos ? 0 : lastOpen;
+  std::int32_t end = start;
+  if (!ScanSyncTime(block.substr(tailStart), end)) end = start;
+
+  caption.assign(block);
+  ReplaceBreakTag(caption, u"<br>");
+  ReplaceBreakTag(caption, u"</br>");
+  ReplaceBreakTag(caption, u"<br/>");
+  StripMarkup(caption);
+  TidyLines(caption);
+
+  timeLine = FormatSrtTime(start);
+  timeLine += u" --> ";
+  timeLine += FormatSrtTime(end);
+  // Without any '<' the length counts from one before the start, as a search
+  // that found nothing (-1) would have it.
+  if (lastOpen == WideView::npos) return static_cast<long>(block.size()) + 1;
+  return static_cast<long>(block.size() - tailStart);
+}

@@ -1,0 +1,147 @@
+#include "text/char_decoding.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <map>
+
+namespace {
+
+// Table entries: a code point, or one of these two markers (both beyond U+10FFFF).
+constexpr std::uint32_t kInvalid = 0xFFFFFFFFu;
+constexpr std::uint32_t kIncomplete = 0xFFFFFFFEu;
+
+bool IsContinuation(unsigned char b, unsigned char low = 0x80, unsigned char high = 0xBF) {
+  return b >= low && b <= high;
+}
+
+// Asks iconv for the one character that the `size` bytes form, on a fresh state.
+std::uint32_t AskIconv(iconv_t converter, const unsigned char* bytes, size_t size) {
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  char input[8];
+  for (size_t i = 0; i < size; ++i) input[i] = static_cast<char>(bytes[i]);
+  unsigned char output[32];
+  char* in = input;
+  size_t inLeft = size;
+  char* out = reinterpret_cast<char*>(output);
+  size_t outLeft = sizeof output;
+  if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) {
+    return errno == EINVAL ? kIncomplete : kInvalid;
+  }
+  // Decoders that compose (CP1255, CP1258) hold a base letter back until they
+  // see what follows; flushing gives it up as the character on its own.
+  if (iconv(converter, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1)) return kInvalid;
+  if (inLeft != 0 || sizeof output - outLeft != 4) return kInvalid;
+  return static_cast<std::uint32_t>(output[0]) | static_cast<std::uint32_t>(output[1]) << 8 |
+         static_cast<std::uint32_t>(output[2]) << 16 | static_cast<std::uint32_t>(output[3]) << 24;
+}
+
+void FillTables(CodePageDecoder& decoder) {
+  auto converter = static_cast<iconv_t>(decoder.converter);
+  for (unsigned b = 0; b < 256; ++b) {
+    const unsigned char byte = static_cast<unsigned char>(b);
+    decoder.single[b] = AskIconv(converter, &byte, 1);
+  }
+}
+
+std::array<std::uint32_t, 256>& PairTable(CodePageDecoder& decoder, unsigned char lead) {
+  auto& table = decoder.pairs[lead];
+  if (!table) {
+    table = std::make_unique<std::array<std::uint32_t, 256>>();
+    auto converter = static_cast<iconv_t>(decoder.converter);
+    for (unsigned t = 0; t < 256; ++t) {
+      const unsigned char bytes[2] = {lead, static_cast<unsigned char>(t)};
+      (*table)[t] = AskIconv(converter, bytes, 2);
+    }
+  }
+  return *table;
+}
+
+}  // namespace
+
+DecodedChar DecodeUtf8(const unsigned char* p, size_t available) {
+  const unsigned char b0 = p[0];
+  if (b0 < 0x80) return {b0, 1};
+  std::uint32_t need;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  char32_t value;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+    value = b0 & 0x1Fu;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    value = b0 & 0x0Fu;
+    if (b0 == 0xE0) low = 0xA0;   // no overlong forms
+    if (b0 == 0xED) high = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    value = b0 & 0x07u;
+    if (b0 == 0xF0) low = 0x90;   // no overlong forms
+    if (b0 == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return {kReplacementChar, 1};
+  }
+  std::uint32_t used = 1;
+  for (std::uint32_t i = 0; i < need; ++i) {
+    // Only the second byte has the narrowed range; the rest are plain continuations.
+    const bool ok = used < available && (i == 0 ? IsContinuation(p[used], low, high) : IsContinuation(p[used]));
+    if (!ok) return {kReplacementChar, used};
+    value = (value << 6) | (p[used] & 0x3Fu);
+    ++used;
+  }
+  return {value, used};
+}
+
+bool IsValidUtf8(const unsigned char* p, size_t size) {
+  size_t i = 0;
+  while (i < size) {
+    // Runs of ASCII are the common case; check eight bytes at a time.
+    while (i + 8 <= size) {
+      std::uint64_t word = 0;
+      for (int k = 0; k < 8; ++k) word |= static_cast<std::uint64_t>(p[i + static_cast<size_t>(k)]) << (8 * k);
+      if ((word & 0x8080808080808080ull) != 0) break;
+      i += 8;
+    }
+    if (i >= size) break;
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const DecodedChar c = DecodeUtf8(p + i, size - i);
+    // A replacement character is an error unless it was written out in full (EF BF BD).
+    if (c.codePoint == kReplacementChar && !(c.length == 3 && p[i] == 0xEF)) return false;
+    i += c.length;
+  }
+  return true;
+}
+
+CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {
+  static std::map<std::string, std::unique_ptr<CodePageDecoder>> decoders;
+  auto& slot = decoders[codePage];
+  if (!slot) {
+    iconv_t converter = iconv_open("UTF-32LE", codePage.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) converter = iconv_open("UTF-32LE", "CP1252");
+    slot = std::make_unique<CodePageDecoder>();
+    slot->converter = converter;
+    FillTables(*slot);
+  }
+  return *slot;
+}
+
+DecodedChar DecodeCodePage(CodePageDecoder& decoder, const unsigned char* p, size_t available) {
+  const std::uint32_t first = decoder.single[p[0]];
+  if (first != kIncomplete) return {first == kInvalid ? kReplacementChar : first, 1};
+  if (available < 2) return {kReplacementChar, 1};
+  const std::uint32_t second = PairTable(decoder, p[0])[p[1]];
+  if (second == kInvalid) return {kReplacementChar, 1};
+  if (second != kIncomplete) return {second, 2};
+  // Three- and four-byte characters (EUC-JP, GB18030) are rare: ask iconv each time.
+  auto converter = static_cast<iconv_t>(decoder.converter);
+  for (size_t size = 3; size <= 4 && size <= available; ++size) {
+    const std::uint32_t value = AskIconv(converter, p, size);
+    if (value == kInvalid) break;
+    if (value != kIncomplete) return {value, static_cast<std::uint32_t>(size)};
+  }
+  return {kReplacementChar, 1};
+}

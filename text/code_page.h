@@ -1,0 +1,29 @@
+// The user's locale and the code page that ANSI input files are read in.
+//
+// Linux has no ANSI code page, so the program picks the one Windows would use
+// for the locale's language and territory. An installed locale whose own
+// codeset is a legacy one (ko_KR.EUC-KR, en_US.ISO-8859-15) is read in that
+// codeset instead.
+#ifndef LUMENTRACE_TEXT_CODE_PAGE_H_
+#define LUMENTRACE_TEXT_CODE_PAGE_H_
+
+#include <string>
+#include <string_view>
+
+// Selects the user's default locale for every category and works out the ANSI
+// code page from it. Call once, first thing.
+void SelectUserLocale();
+
+// The iconv name of the code page ANSI input is read in ("CP1252" until
+// SelectUserLocale has run).
+const std::string& AnsiCodePageName();
+
+// The Windows ANSI code page for a locale name such as "ko_KR.UTF-8",
+// "sr_RS@latin" or "C"; CP1252 for every language without one of its own.
+std::string AnsiCodePageForLocaleName(std::string_view localeName);
+
+// The locale name the user asked for: the first non-empty of LC_ALL,
+// LC_CTYPE and LANG, or "C".
+std::string RequestedLocaleName();
+
+#endif  // LUMENTRACE_TEXT_CODE_PAGE_H_

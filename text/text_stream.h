@@ -1,0 +1,72 @@
+// TextStream: a file read or written one 16-bit character at a time.
+//
+// Input modes hold the file's bytes in memory and decode at a byte offset, so
+// a move is an index change and may land anywhere, even inside a multi-byte
+// character. After each read the position stands just after the last byte of
+// the character returned; an LF read from CR LF stands for both bytes.
+//
+//   "rb, ccs=UNICODE"  UTF-16LE, two bytes a unit, CR and LF as they are, a
+//                      byte-order mark arrives as U+FEFF, a lone last byte is the end
+//   "r"                text in the ANSI code page; when the whole file is valid
+//                      UTF-8 it is read as UTF-8 (pure ASCII reads the same either way)
+//   "r, ccs=UTF-8"     UTF-8 text; a byte-order mark at the start of the file is skipped
+//   "w, ccs=UNICODE"   output: byte-order mark FF FE, then UTF-16LE units, each LF
+//                      written as CR LF
+//
+// A character beyond U+FFFF reads as a surrogate pair over two reads. A U+FFFF
+// in the file is returned like the end of input (kEndOfInput) without setting
+// the end-of-file indicator, so the next read goes on after it.
+#ifndef LUMENTRACE_TEXT_TEXT_STREAM_H_
+#define LUMENTRACE_TEXT_TEXT_STREAM_H_
+
+#include <cstddef>
+#include <string>
+
+#include "text/char_decoding.h"
+#include "text/output_file.h"
+#include "text/wide_string.h"
+
+constexpr char16_t kEndOfInput = 0xFFFF;  // WEOF as a 16-bit character
+
+enum class StreamMode { Utf16Binary, AnsiText, Utf8Text, Utf16Output };
+
+struct TextStream {
+  StreamMode mode = StreamMode::AnsiText;
+  std::string bytes;
+  size_t position = 0;  // may pass the end after a forward move
+  bool atEnd = false;
+  char16_t pendingLow = 0;                // second half of a surrogate pair, not yet read
+  CodePageDecoder* codePage = nullptr;    // AnsiText read in a code page; null reads UTF-8
+  OutputFile output;
+  bool open = false;
+};
+
+// Maps a mode string to its mode; false for any other string.
+bool ParseStreamMode(const char* modeString, StreamMode& mode);
+
+// Opens `path` (narrow, as the file system names it) in one of the four modes.
+// Input must be a regular file; returns false when it cannot be opened or read.
+bool OpenTextStream(TextStream& stream, const std::string& path, const char* modeString);
+
+// Opens an input stream over bytes in memory, for tests and fuzzing.
+void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode);
+
+// Reads the next character; kEndOfInput at the end (which sets the indicator).
+char16_t ReadChar(TextStream& stream);
+
+// Moves by a signed byte offset from the current position. Fails (false) only
+// before the start of the file; a successful move clears the end-of-file indicator.
+bool MoveBy(TextStream& stream, long offset);
+// Moves to an absolute byte position, as returned by Position.
+void MoveTo(TextStream& stream, size_t position);
+size_t Position(const TextStream& stream);
+bool AtEndOfFile(const TextStream& stream);
+
+// Writes text to an output stream, LF as CR LF.
+void WriteText(TextStream& stream, WideView text);
+
+// Closes the stream. For output this is where the file is put in place; false
+// when any write, the close or the replacement failed (nothing is left behind).
+bool CloseTextStream(TextStream& stream);
+
+#endif  // LUMENTRACE_TEXT_TEXT_STREAM_H_

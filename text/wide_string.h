@@ -1,0 +1,51 @@
+// WideString: the program's string of UTF-16 code units, and the operations the
+// converter needs on it. A "character" is one code unit throughout; lengths and
+// indices count code units. Case mapping and white space follow the locale
+// selected at start-up (the C library's wide-character classification).
+#ifndef LUMENTRACE_TEXT_WIDE_STRING_H_
+#define LUMENTRACE_TEXT_WIDE_STRING_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using WideString = std::u16string;
+using WideView = std::u16string_view;
+
+// Index of the first occurrence of `needle` at or after `start`, or -1.
+long Find(WideView text, WideView needle, long start = 0);
+// Index of the first character at or after `start` that is in `set`, or -1.
+long FindOneOf(WideView text, WideView set, long start = 0);
+// Index of the last occurrence of `c`, or -1.
+long ReverseFind(WideView text, char16_t c);
+
+// Substrings, clamped to the text: a negative count gives an empty string, a
+// count past the end gives everything that is there.
+WideString Left(WideView text, long count);
+WideString Right(WideView text, long count);
+WideString Mid(WideView text, long first, long count);
+
+// True for the characters the locale classifies as white space.
+bool IsWideSpace(char16_t c);
+// The locale's lower-case form of one code unit (surrogates map to themselves).
+char16_t ToLowerUnit(char16_t c);
+
+// Removes leading and trailing white space in place.
+void Trim(WideString& text);
+// Lowercases every character in place.
+void MakeLower(WideString& text);
+// Exact comparison; 0 when equal, otherwise the sign of the first difference.
+int Compare(WideView a, WideView b);
+// Comparison with both sides lowercased unit by unit; 0 when equal.
+int CompareNoCase(WideView a, WideView b);
+
+// Decimal form of a number, with '-' for negatives ("%d").
+WideString FormatDecimal(std::int64_t value);
+// Decimal form padded with leading zeros to at least `width` digits ("%02d",
+// "%03d"); as with printf, a sign counts towards the width.
+WideString FormatZeroPadded(std::int64_t value, int width);
+
+// Widens plain ASCII text, for literals built into the program.
+WideString FromAscii(std::string_view ascii);
+
+#endif  // LUMENTRACE_TEXT_WIDE_STRING_H_
