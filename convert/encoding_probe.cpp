@@ -42,4 +42,6 @@ const char* InputModeFor(SourceEncoding encoding) {
   }
 }
 
-long SeekUnitFor(SourceEncoding encoding) { return encoding == EncodingUnicode ? 2 : 1; }
+long SeekUnitFor(SourceEncoding encoding) {
+  return encoding == EncodingUnicode ? 2 : 1;
+}

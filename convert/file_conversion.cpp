@@ -39,8 +39,8 @@ ParsedBlock ReadAndParse(TextStream& input) {
 // up to its last '<' followed by the last repeating block from its last '<', so
 // it runs from the current block's start to the start of the block that ended
 // the run (or, when the input ends, to whatever the final tag says).
-void WriteMergedRun(TextStream& input, TextStream& output, CueCounter& counter, const ParsedBlock& current,
-                    SyncBlock lastRepeat) {
+void WriteMergedRun(TextStream& input, TextStream& output, CueCounter& counter,
+                    const ParsedBlock& current, SyncBlock lastRepeat) {
   size_t endingReadFrom = 0;
   bool endedByBlock = false;
   for (;;) {

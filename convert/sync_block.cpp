@@ -11,7 +11,9 @@ constexpr WideView kSyncTagStart = u"<sync start=";
 
 }  // namespace
 
-bool IsSyncTag(WideView tag) { return tag.substr(0, kSyncTagStart.size()) == kSyncTagStart; }
+bool IsSyncTag(WideView tag) {
+  return tag.substr(0, kSyncTagStart.size()) == kSyncTagStart;
+}
 
 SyncBlock ReadSyncBlock(TextStream& input) {
   SyncBlock block;
@@ -87,7 +89,8 @@ long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
   if (block.empty()) return -1;
   const size_t firstClose = block.find(u'>');
   std::int32_t start = 0;
-  if (!ScanSyncTime(block.substr(0, firstClose == WideView::npos ? 0 : firstClose), start)) start = 0;
+  if (!ScanSyncTime(block.substr(0, firstClose == WideView::npos ? 0 : firstClose), start))
+    start = 0;
 
   const size_t lastOpen = block.rfind(u'<');
   const size_t tailStart = lastOpen == WideView::npos ? 0 : lastOpen;

@@ -35,7 +35,9 @@ static_assert(AllRowsFramed(), "every banner row is 52 characters between '*' fr
 
 }  // namespace
 
-const std::array<std::string_view, 11>& BannerRows() { return kRows; }
+const std::array<std::string_view, 11>& BannerRows() {
+  return kRows;
+}
 
 void PrintBanner() {
   for (std::string_view row : kRows) {

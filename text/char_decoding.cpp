@@ -30,7 +30,8 @@ std::uint32_t AskIconv(iconv_t converter, const unsigned char* bytes, size_t siz
   }
   // Decoders that compose (CP1255, CP1258) hold a base letter back until they
   // see what follows; flushing gives it up as the character on its own.
-  if (iconv(converter, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1)) return kInvalid;
+  if (iconv(converter, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
+    return kInvalid;
   if (inLeft != 0 || sizeof output - outLeft != 4) return kInvalid;
   return static_cast<std::uint32_t>(output[0]) | static_cast<std::uint32_t>(output[1]) << 8 |
          static_cast<std::uint32_t>(output[2]) << 16 | static_cast<std::uint32_t>(output[3]) << 24;
@@ -85,7 +86,8 @@ DecodedChar DecodeUtf8(const unsigned char* p, size_t available) {
   std::uint32_t used = 1;
   for (std::uint32_t i = 0; i < need; ++i) {
     // Only the second byte has the narrowed range; the rest are plain continuations.
-    const bool ok = used < available && (i == 0 ? IsContinuation(p[used], low, high) : IsContinuation(p[used]));
+    const bool ok =
+        used < available && (i == 0 ? IsContinuation(p[used], low, high) : IsContinuation(p[used]));
     if (!ok) return {kReplacementChar, used};
     value = (value << 6) | (p[used] & 0x3Fu);
     ++used;
@@ -99,7 +101,8 @@ bool IsValidUtf8(const unsigned char* p, size_t size) {
     // Runs of ASCII are the common case; check eight bytes at a time.
     while (i + 8 <= size) {
       std::uint64_t word = 0;
-      for (int k = 0; k < 8; ++k) word |= static_cast<std::uint64_t>(p[i + static_cast<size_t>(k)]) << (8 * k);
+      for (int k = 0; k < 8; ++k)
+        word |= static_cast<std::uint64_t>(p[i + static_cast<size_t>(k)]) << (8 * k);
       if ((word & 0x8080808080808080ull) != 0) break;
       i += 8;
     }

@@ -50,7 +50,8 @@ std::string AnsiCodePageForLocaleName(std::string_view localeName) {
   if (language == "th") return "CP874";
   if (language == "vi") return "CP1258";
   if (language == "sr" && modifier == "latin") return "CP1250";
-  if (IsOneOf(language, {"ru", "uk", "be", "bg", "mk", "sr", "kk", "ky", "tt", "mn"})) return "CP1251";
+  if (IsOneOf(language, {"ru", "uk", "be", "bg", "mk", "sr", "kk", "ky", "tt", "mn"}))
+    return "CP1251";
   if (IsOneOf(language, {"pl", "cs", "sk", "hu", "hr", "sl", "ro", "sq", "bs"})) return "CP1250";
   if (language == "el") return "CP1253";
   if (IsOneOf(language, {"tr", "az"})) return "CP1254";
@@ -80,4 +81,6 @@ void SelectUserLocale() {
   SelectedCodePage() = codePage;
 }
 
-const std::string& AnsiCodePageName() { return SelectedCodePage(); }
+const std::string& AnsiCodePageName() {
+  return SelectedCodePage();
+}

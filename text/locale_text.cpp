@@ -8,7 +8,9 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;  // U+DC00 + byte: a byte that did not decode
 
-bool IsEscape(char16_t unit) { return unit >= kEscapeBase && unit <= kEscapeBase + 0xFF; }
+bool IsEscape(char16_t unit) {
+  return unit >= kEscapeBase && unit <= kEscapeBase + 0xFF;
+}
 
 void AppendCodePoint(WideString& out, char32_t c) {
   if (c < 0x10000) {
@@ -31,7 +33,8 @@ WideString WidenFromLocale(std::string_view narrow) {
     const size_t n = std::mbrtowc(&wide, narrow.data() + i, narrow.size() - i, &state);
     if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || wide < 0 ||
         static_cast<unsigned long>(wide) > 0x10FFFF ||
-        (static_cast<unsigned long>(wide) >= 0xD800 && static_cast<unsigned long>(wide) <= 0xDFFF)) {
+        (static_cast<unsigned long>(wide) >= 0xD800 &&
+         static_cast<unsigned long>(wide) <= 0xDFFF)) {
       out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(narrow[i])));
       state = std::mbstate_t{};
       ++i;
@@ -59,7 +62,8 @@ std::string NarrowToLocale(WideView text) {
       continue;
     }
     char32_t c = unit;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
       ++i;
     }

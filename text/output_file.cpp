@@ -48,7 +48,8 @@ bool WriteAll(int descriptor, const char* bytes, size_t size) {
 }
 
 void Flush(OutputFile& file) {
-  if (!file.failed && !WriteAll(file.descriptor, file.buffer.data(), file.buffer.size())) file.failed = true;
+  if (!file.failed && !WriteAll(file.descriptor, file.buffer.data(), file.buffer.size()))
+    file.failed = true;
   file.buffer.clear();
 }
 
@@ -60,7 +61,8 @@ bool CreateOutputFile(OutputFile& file, const std::string& path) {
   const bool exists = stat(file.targetPath.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) return false;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    file.tempPath = file.targetPath + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(attempt);
+    file.tempPath =
+        file.targetPath + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(attempt);
     // 0666 less the umask, as for any newly created file.
     file.descriptor = open(file.tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file.descriptor >= 0 || errno != EEXIST) break;

@@ -43,8 +43,8 @@ void PrepareInput(TextStream& stream) {
   stream.pendingLow = 0;
   stream.codePage = nullptr;
   const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
-  if (stream.mode == StreamMode::Utf8Text && stream.bytes.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB &&
-      data[2] == 0xBF) {
+  if (stream.mode == StreamMode::Utf8Text && stream.bytes.size() >= 3 && data[0] == 0xEF &&
+      data[1] == 0xBB && data[2] == 0xBF) {
     stream.position = 3;
   }
   // Today's commonest subtitle file is UTF-8 without a byte-order mark; a file in a
@@ -126,8 +126,9 @@ char16_t ReadChar(TextStream& stream) {
     stream.position = at + 1;
     return first;
   }
-  const DecodedChar c = stream.codePage != nullptr ? DecodeCodePage(*stream.codePage, data + at, size - at)
-                                                   : DecodeUtf8(data + at, size - at);
+  const DecodedChar c = stream.codePage != nullptr
+                            ? DecodeCodePage(*stream.codePage, data + at, size - at)
+                            : DecodeUtf8(data + at, size - at);
   stream.position = at + c.length;
   return Deliver(stream, c.codePoint);
 }
@@ -145,9 +146,13 @@ void MoveTo(TextStream& stream, size_t position) {
   stream.atEnd = false;
 }
 
-size_t Position(const TextStream& stream) { return stream.position; }
+size_t Position(const TextStream& stream) {
+  return stream.position;
+}
 
-bool AtEndOfFile(const TextStream& stream) { return stream.atEnd; }
+bool AtEndOfFile(const TextStream& stream) {
+  return stream.atEnd;
+}
 
 void WriteText(TextStream& stream, WideView text) {
   char chunk[4096];

@@ -35,8 +35,8 @@ struct TextStream {
   std::string bytes;
   size_t position = 0;  // may pass the end after a forward move
   bool atEnd = false;
-  char16_t pendingLow = 0;                // second half of a surrogate pair, not yet read
-  CodePageDecoder* codePage = nullptr;    // AnsiText read in a code page; null reads UTF-8
+  char16_t pendingLow = 0;              // second half of a surrogate pair, not yet read
+  CodePageDecoder* codePage = nullptr;  // AnsiText read in a code page; null reads UTF-8
   OutputFile output;
   bool open = false;
 };

@@ -4,9 +4,13 @@
 
 namespace {
 
-long Clamp(long value, long low, long high) { return value < low ? low : (value > high ? high : value); }
+long Clamp(long value, long low, long high) {
+  return value < low ? low : (value > high ? high : value);
+}
 
-long Length(WideView text) { return static_cast<long>(text.size()); }
+long Length(WideView text) {
+  return static_cast<long>(text.size());
+}
 
 }  // namespace
 
@@ -88,7 +92,8 @@ int CompareNoCase(WideView a, WideView b) {
 WideString FormatZeroPadded(std::int64_t value, int width) {
   const bool negative = value < 0;
   // Work on the magnitude as unsigned so that the most negative value has one too.
-  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   char16_t digits[24];
   int n = 0;
   do {
@@ -103,6 +108,10 @@ WideString FormatZeroPadded(std::int64_t value, int width) {
   return out;
 }
 
-WideString FormatDecimal(std::int64_t value) { return FormatZeroPadded(value, 1); }
+WideString FormatDecimal(std::int64_t value) {
+  return FormatZeroPadded(value, 1);
+}
 
-WideString FromAscii(std::string_view ascii) { return WideString(ascii.begin(), ascii.end()); }
+WideString FromAscii(std::string_view ascii) {
+  return WideString(ascii.begin(), ascii.end());
+}

@@ -1,5 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "driver/banner.h"
-
-TEST(Banner, HasElevenRows) { EXPECT_EQ(BannerRows().size(), 11u); }

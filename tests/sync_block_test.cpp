@@ -1,0 +1,117 @@
+#include "convert/sync_block.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TextStream AsciiStream(const std::string& bytes) {
+  TextStream stream;
+  OpenTextStreamOverBytes(stream, bytes, StreamMode::AnsiText);
+  return stream;
+}
+
+}  // namespace
+
+TEST(ReadSyncBlock, CollectsFromOneSyncTagThroughTheNext) {
+  TextStream in = AsciiStream(
+      "<HEAD>junk</HEAD>\r\n<SYNC Start=1000><P Class=KR>Hello<BR>\r\nWorld\r\n<SYNC "
+      "Start=60000>x");
+  const SyncBlock block = ReadSyncBlock(in);
+  EXPECT_EQ(block.text, u"<sync start=1000><p class=kr>Hello<br>World<sync start=60000>");
+  EXPECT_EQ(block.openingTagAt, 19u);
+  EXPECT_EQ(block.lastTagAt, 66u);
+  EXPECT_EQ(Position(in), 66u + 18u);  // just after the closing tag's '>'
+}
+
+TEST(ReadSyncBlock, KeepsLineBreaksInsideTagsAndNotesTheLastLessThan) {
+  // A sync tag broken across lines is still one tag; a '<' inside a tag is the
+  // block's last '<' when it comes after the tag's own.
+  TextStream in = AsciiStream("<SYNC Start=1>A<SYNC Start=2\r\n>B");
+  SyncBlock block = ReadSyncBlock(in);
+  EXPECT_EQ(block.text, u"<sync start=1>A<sync start=2\n>");
+  EXPECT_EQ(block.lastTagAt, 15u);
+  TextStream stray = AsciiStream("<sync start=1>t<sync start=2 x=\"<\">");
+  block = ReadSyncBlock(stray);
+  EXPECT_EQ(block.lastTagAt, block.text.size() - 3);
+  WideString timeLine, caption;
+  EXPECT_EQ(ParseSyncBlock(block.text, timeLine, caption), 3);
+}
+
+TEST(ReadSyncBlock, EndsAtTheEndOfInput) {
+  struct Case {
+    std::string in;
+    WideString block;
+  } cases[] = {
+      {"no sync tag at all", u""},
+      {"<sync start=5>text  ", u"<sync start=5>text"},
+      {"<sync start=5>text<p", u"<sync start=5>text"},  // a tag cut off by the end is dropped
+      {"<sync start=5>a</body></sami>", u"<sync start=5>a</body></sami>"},
+      {"<SYNC  Start=5>a", u""},  // two spaces: an ordinary tag
+  };
+  for (const Case& c : cases) {
+    TextStream in = AsciiStream(c.in);
+    EXPECT_EQ(ReadSyncBlock(in).text, c.block) << c.in;
+  }
+}
+
+TEST(ScanSyncTime, ReadsTheNumberAfterTheExactLiteral) {
+  struct Case {
+    WideString text;
+    bool scans;
+    std::int32_t ms;
+  } cases[] = {
+      {u"<sync start=1000", true, 1000},
+      {u"<sync start= 42 end=9", true, 42},
+      {u"<sync start=\"1500\"", true, 1500},
+      {u"<sync start='-20'", true, -20},
+      {u"<sync start=+7", true, 7},
+      {u"<sync start=99999999999999999999999999999", true, INT32_MAX},
+      {u"<sync start=-99999999999999999999999999999", true, INT32_MIN},
+      {u"<sync start=", false, 0},
+      {u"<sync start=x1", false, 0},
+      {u"<sync start=\" 5", false, 0},
+      {u"<sync  start=5", false, 0},
+      {u"<syncstart=5", false, 0},
+      {u"</body>", false, 0},
+  };
+  for (const Case& c : cases) {
+    std::int32_t ms = 0;
+    EXPECT_EQ(ScanSyncTime(c.text, ms), c.scans) << std::string(c.text.begin(), c.text.end());
+    if (c.scans) {
+      EXPECT_EQ(ms, c.ms);
+    }
+  }
+}
+
+TEST(ParseSyncBlock, GivesTimeLineCaptionAndSeekBackLength) {
+  struct Case {
+    WideString block;
+    long length;
+    WideString timeLine, caption;
+  } cases[] = {
+      {u"<sync start=1000><p class=kr>Hello<br>World<sync start=60000>", 18,
+       u"00:00:01,000 --> 00:01:00,000", u"Hello\nWorld"},
+      {u"<sync start=200><p>&nbsp;<sync start=300>", 16, u"00:00:00,200 --> 00:00:00,300", u""},
+      {u"<sync start=500>last</body></sami>", 7, u"00:00:00,500 --> 00:00:00,500", u"last"},
+      {u"<sync start=500>text", 20, u"00:00:00,500 --> 00:00:00,500", u"text"},
+      {u"<sync start=x>b<sync start=9>", 14, u"00:00:00,000 --> 00:00:00,009", u"b"},
+      {u"<sync start=\"100\">q<sync start='250' end=1>", 24, u"00:00:00,100 --> 00:00:00,250",
+       u"q"},
+      {u"<sync start=1>a<br> <br>b<sync start=2>", 14, u"00:00:00,001 --> 00:00:00,002", u"a\n\nb"},
+  };
+  for (const Case& c : cases) {
+    WideString timeLine, caption;
+    EXPECT_EQ(ParseSyncBlock(c.block, timeLine, caption), c.length);
+    EXPECT_EQ(timeLine, c.timeLine);
+    EXPECT_EQ(caption, c.caption);
+  }
+}
+
+TEST(ParseSyncBlock, LeavesOutputsAloneForAnEmptyBlock) {
+  WideString timeLine = u"kept", caption = u"kept too";
+  EXPECT_EQ(ParseSyncBlock(u"", timeLine, caption), -1);
+  EXPECT_EQ(timeLine, u"kept");
+  EXPECT_EQ(caption, u"kept too");
+}
