@@ -1,0 +1,63 @@
+#include "driver/directory_listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+// Whether `name` inside the open directory is a directory once links are
+// followed. Asked of the entry itself rather than taken from d_type, which
+// does not follow links and is unknown on some file systems.
+bool IsDirectoryAt(int directory, const char* name) {
+  struct stat st;
+  return fstatat(directory, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool ListDirectory(const std::string& path, DirectoryListing& listing) {
+  listing = DirectoryListing();
+  // O_NONBLOCK: should the path be swapped for a FIFO after it was seen as a
+  // directory, the open fails on O_DIRECTORY instead of waiting for a writer.
+  const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  struct stat st;
+  if (fstat(descriptor, &st) != 0) {
+    close(descriptor);
+    return false;
+  }
+  // The identity comes from the open directory, so it belongs to exactly the
+  // directory whose entries follow.
+  DIR* directory = fdopendir(descriptor);
+  if (directory == nullptr) {
+    close(descriptor);
+    return false;
+  }
+  listing.device = st.st_dev;
+  listing.inode = st.st_ino;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(directory);
+    if (entry == nullptr) break;
+    DirectoryEntry item;
+    item.name = entry->d_name;
+    item.isDirectory = IsDirectoryAt(dirfd(directory), entry->d_name);
+    listing.entries.push_back(std::move(item));
+  }
+  const bool complete = errno == 0;
+  closedir(directory);
+  if (!complete) {
+    listing = DirectoryListing();
+    return false;
+  }
+  // std::string compares as unsigned bytes (char_traits<char>::lt), which is
+  // the byte order wanted here for names outside ASCII too.
+  std::sort(listing.entries.begin(), listing.entries.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  return true;
+}
