@@ -1,0 +1,170 @@
+// End-to-end runs of the built program: the banner, which arguments are
+// converted, the console lines and the exit status.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/console_text.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_text.h"
+
+namespace {
+
+const std::string kOneCueSmi =
+    "<SAMI>\r\n<BODY>\r\n<SYNC Start=100><P>Hello<br>World\r\n<SYNC Start=200><P>&nbsp;\r\n"
+    "</BODY>\r\n</SAMI>\r\n";
+const std::string kOneCueSrt = SrtBytes("1\n00:00:00,100 --> 00:00:00,200\nHello\nWorld");
+
+TEST(EndToEndBanner, ElevenRowsOfFiftyTwoCharactersBeforeAnythingElse) {
+  TempDir dir;
+  const RunResult run = RunLumentrace({"notes.txt"}, dir.path());
+  const std::string border(52, '*');
+  const std::string blank = "*" + std::string(50, ' ') + "*";
+  const std::vector<std::string> fixedRows = {
+      border, blank, "*         Lumentrace converter by Orvando          *", blank,
+      border, blank, "* Support document encode: ANSI, UNICODE, UTF-8    *",
+  };
+  std::vector<std::string> rows;
+  size_t start = 0;
+  for (size_t lf = run.out.find('\n'); lf != std::string::npos; lf = run.out.find('\n', start)) {
+    rows.push_back(run.out.substr(start, lf - start));
+    start = lf + 1;
+  }
+  EXPECT_EQ(start, run.out.size()) << "output ends with a line break";
+  ASSERT_EQ(rows.size(), 11u) << run.out;
+  for (size_t i = 0; i < fixedRows.size(); ++i) EXPECT_EQ(rows[i], fixedRows[i]) << "row " << i + 1;
+  EXPECT_EQ(rows[9], blank);
+  EXPECT_EQ(rows[10], border);
+  // Rows 8 and 9 hold the project's addresses: label, then padding to the frame.
+  const std::pair<size_t, std::string> labelled[] = {{7, "* WebSite: "}, {8, "* Contact/Feed: "}};
+  for (const auto& [row, label] : labelled) {
+    EXPECT_EQ(rows[row].size(), 52u);
+    EXPECT_EQ(rows[row].rfind(label, 0), 0u) << rows[row];
+    EXPECT_EQ(rows[row].back(), '*');
+    EXPECT_NE(rows[row][label.size()], ' ') << "an address follows the label";
+    EXPECT_NE(rows[row].find(".example."), std::string::npos) << rows[row];
+  }
+  EXPECT_EQ(run.out, BannerText());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(EndToEndArguments, PassesOverPathsThatAreNotSamiFiles) {
+  TempDir dir;
+  // Files with these names hold a valid SAMI text, so only the name decides.
+  const std::vector<std::string> names = {"notes.txt", "film.sami", "film.smi.bak",
+                                          "smi",       "film.smix", "folder.smi/inner"};
+  ASSERT_EQ(mkdir((dir / "folder.smi").c_str(), 0755), 0);
+  for (const std::string& name : names) ASSERT_TRUE(WriteFile(dir / name, kOneCueSmi));
+  const std::vector<std::string> before = ListDir(dir.path());
+  const RunResult run = RunLumentrace(names, dir.path());
+  EXPECT_EQ(run.out, BannerText());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ListDir(dir.path()), before);
+  EXPECT_EQ(ListDir(dir / "folder.smi"), std::vector<std::string>{"inner"});
+}
+
+TEST(EndToEndArguments, ConvertsInOrderWithTheFileNameInEachSuccessLine) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+  // The extension test folds ASCII case; ".smi" alone is a SAMI file named ".srt".
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"notes.txt", ""},          {"sub/UPPER.SMI", "sub/UPPER.srt"},
+      {"Mixed.Smi", "Mixed.srt"}, {"a.b.smi", "a.b.srt"},
+      {".smi", ".srt"},
+  };
+  std::vector<std::string> args;
+  std::string expected = BannerText();
+  for (const auto& [input, output] : files) {
+    ASSERT_TRUE(WriteFile(dir / input, kOneCueSmi));
+    args.push_back(input);
+    if (!output.empty()) expected += SuccessLine(input.substr(input.rfind('/') + 1));
+  }
+  const RunResult run = RunLumentrace(args, dir.path());
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.status, 0);
+  for (const auto& [input, output] : files) {
+    if (!output.empty()) {
+      EXPECT_EQ(ReadFile(dir / output), kOneCueSrt) << output;
+    }
+  }
+  EXPECT_EQ(ListDir(dir.path()),
+            (std::vector<std::string>{".smi", ".srt", "Mixed.Smi", "Mixed.srt", "a.b.smi",
+                                      "a.b.srt", "notes.txt", "sub"}));
+  EXPECT_EQ(ListDir(dir / "sub"), (std::vector<std::string>{"UPPER.SMI", "UPPER.srt"}));
+}
+
+TEST(EndToEndArguments, AbsolutePathsConvertBesideTheInput) {
+  TempDir dir;
+  TempDir elsewhere;
+  ASSERT_TRUE(WriteFile(dir / "film.smi", kOneCueSmi));
+  const RunResult run = RunLumentrace({dir / "film.smi"}, elsewhere.path());
+  EXPECT_EQ(run.out, BannerText() + SuccessLine("film.smi"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(dir / "film.srt"), kOneCueSrt);
+  EXPECT_TRUE(ListDir(elsewhere.path()).empty());
+}
+
+TEST(EndToEndArguments, StopsAtTheFirstFileThatCannotBeOpened) {
+  struct Case {
+    const char* label;
+    void (*make)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"missing file", [](const std::string&) {}},
+      {"directory", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }},
+      // Opening a FIFO for reading would wait for a writer for ever.
+      {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }},
+      {"dangling symbolic link",
+       [](const std::string& path) { ASSERT_EQ(symlink("nowhere.smi", path.c_str()), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "first.smi", kOneCueSmi));
+    ASSERT_TRUE(WriteFile(dir / "good.smi", kOneCueSmi));
+    c.make(dir / "x.smi");
+    RunOptions options;
+    options.timeoutSeconds = 10;
+    const RunResult run =
+        RunLumentrace({"skip.txt", "first.smi", "x.smi", "good.smi"}, dir.path(), {}, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.out, BannerText() + SuccessLine("first.smi") + kOpenError);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(ReadFile(dir / "first.srt"), kOneCueSrt);
+    EXPECT_FALSE(FileExists(dir / "good.srt")) << "files after the failure are not looked at";
+    EXPECT_FALSE(FileExists(dir / "x.srt"));
+  }
+}
+
+TEST(EndToEndArguments, EmptyFileGivesOnlyTheByteOrderMark) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir / "empty.smi", ""));
+  const RunResult run = RunLumentrace({"empty.smi"}, dir.path());
+  EXPECT_EQ(run.out, BannerText() + SuccessLine("empty.smi"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(dir / "empty.srt"), "\xFF\xFE");
+}
+
+TEST(EndToEndArguments, FileNamesOutsideAsciiConvertAndPrintAsTheirBytes) {
+  TempDir dir;
+  // U+C790 U+B9C9 { HANGUL SYLLABLE JA, HANGUL SYLLABLE MAG }, and a name that
+  // is not valid UTF-8 at all.
+  const std::string hangul = "\xEC\x9E\x90\xEB\xA7\x89";
+  const std::vector<std::string> names = {hangul + ".smi", "bad\xFF\xFEname.smi"};
+  std::string expected = BannerText();
+  for (const std::string& name : names) {
+    ASSERT_TRUE(WriteFile(dir / name, kOneCueSmi));
+    expected += SuccessLine(name);
+  }
+  const RunResult run = RunLumentrace(names, dir.path(), {"LANG=C.UTF-8"});
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(dir / (hangul + ".srt")), kOneCueSrt);
+  EXPECT_EQ(ReadFile(dir / "bad\xFF\xFEname.srt"), kOneCueSrt);
+}
+
+}  // namespace

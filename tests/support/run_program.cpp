@@ -1,0 +1,175 @@
+#include "tests/support/run_program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/lumentrace-e2e-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+  return path_ + "/" + name;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(path, ignored));
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+namespace {
+
+bool IsLocaleVariable(const char* entry) {
+  return std::strncmp(entry, "LANG=", 5) == 0 || std::strncmp(entry, "LANGUAGE=", 9) == 0 ||
+         std::strncmp(entry, "LOCPATH=", 8) == 0 || std::strncmp(entry, "LC_", 3) == 0;
+}
+
+// Reads both pipes until they close or the deadline passes; false on time-out.
+// Closes each pipe it finishes and sets its entry to -1.
+bool Drain(int (&readEnds)[2], std::string& out, std::string& err,
+           std::chrono::steady_clock::time_point deadline) {
+  pollfd fds[2] = {{readEnds[0], POLLIN, 0}, {readEnds[1], POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    const int ready = poll(fds, 2, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return false;
+    if (ready < 0) throw std::runtime_error("poll failed");
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        readEnds[i] = -1;
+        --open;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::vector<std::string>& extraEnv, const RunOptions& options) {
+  // Everything the child needs is built before fork(), so that the child only
+  // makes async-signal-safe calls.
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!IsLocaleVariable(*entry)) envp.push_back(*entry);
+  }
+  for (const std::string& entry : extraEnv) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_RDONLY);
+    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 ||
+        chdir(cwd.c_str()) != 0) {
+      _exit(126);
+    }
+    if (options.fileSizeLimit >= 0) {
+      const rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                            static_cast<rlim_t>(options.fileSizeLimit)};
+      signal(SIGXFSZ, SIG_IGN);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+
+  RunResult result;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  int readEnds[2] = {outPipe[0], errPipe[0]};
+  if (!Drain(readEnds, result.out, result.err, deadline)) {
+    result.timedOut = true;
+    kill(pid, SIGKILL);
+  }
+  for (int fd : readEnds) {
+    if (fd >= 0) close(fd);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+RunResult RunLumentrace(const std::vector<std::string>& args, const std::string& cwd,
+                        const std::vector<std::string>& extraEnv, const RunOptions& options) {
+  std::vector<std::string> argv = {LUMENTRACE_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, cwd, extraEnv, options);
+}
