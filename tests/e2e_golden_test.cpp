@@ -1,0 +1,67 @@
+// Golden files: each tests/data/NAME.smi converts to exactly tests/data/NAME.srt.
+// The inputs are ASCII with CR LF line ends, read under the C locale.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/support/console_text.h"
+#include "tests/support/run_program.h"
+
+namespace {
+
+// What each pair shows.
+const char* const kGoldenPairs[] = {
+    "one_cue",                      // header, a caption with a break tag, a clearing block
+    "clearing_blocks",              // 100 text, 200 clear, 300 text, 400 clear: two cues
+    "no_clearing_blocks",           // 100, 200, 300 text, 400 clear: three cues
+    "repeat_merged",                // A A A B: A 100-400 as one cue, then B
+    "repeat_in_second_place",       // X A A: the two A blocks fall in different passes
+    "header_comment_and_entities",  // a sync tag after "<!-- <P>"; &amp; &NBSP; &lt; stay
+    "stale_lookahead",              // an empty lookahead does not repeat the earlier one
+    "last_block_closing_tags",      // the last cue ends at its own start
+    "break_tags",                   // <BR> </Br> <bR/> break, <br /> does not; lines trimmed
+    "swallowed_sync_tag",           // "1 < 2" runs to the next sync tag's '>'
+    "source_line_breaks_join_words",
+    "mixed_case_sync_tags",
+    "large_times",  // 00:59:59,999 and three-digit hours
+    "no_sync_tag",  // "<SYNC start =5>" is not a sync tag: no cue
+};
+
+TEST(EndToEndGolden, EachSamiFileConvertsToItsSrtFile) {
+  for (const char* name : kGoldenPairs) {
+    SCOPED_TRACE(name);
+    const std::string smi = ReadFile(std::string(LUMENTRACE_TEST_DATA) + "/" + name + ".smi");
+    const std::string srt = ReadFile(std::string(LUMENTRACE_TEST_DATA) + "/" + name + ".srt");
+    ASSERT_FALSE(smi.empty());
+    ASSERT_EQ(srt.substr(0, 2), "\xFF\xFE");
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "in.smi", smi));
+    const RunResult run = RunLumentrace({"in.smi"}, dir.path());
+    EXPECT_EQ(run.out, BannerText() + SuccessLine("in.smi"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ReadFile(dir / "in.srt"), srt);
+  }
+}
+
+TEST(EndToEndGolden, EveryPairInTheDataFolderIsListed) {
+  std::vector<std::string> listed(std::begin(kGoldenPairs), std::end(kGoldenPairs));
+  std::vector<std::string> found;
+  for (const std::string& file : ListDir(LUMENTRACE_TEST_DATA)) {
+    const size_t dot = file.rfind('.');
+    if (dot == std::string::npos) continue;
+    const std::string stem = file.substr(0, dot);
+    const std::string extension = file.substr(dot);
+    if (extension == ".smi") found.push_back(stem);
+    if (extension == ".smi" || extension == ".srt") {
+      EXPECT_TRUE(FileExists(std::string(LUMENTRACE_TEST_DATA) + "/" + stem +
+                             (extension == ".smi" ? ".srt" : ".smi")))
+          << file << " has no partner";
+    }
+  }
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(found, listed);
+}
+
+}  // namespace
