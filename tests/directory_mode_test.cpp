@@ -249,9 +249,13 @@ TEST(DirectoryMode, StopsAtTheFirstFileThatCannotBeOpened) {
 
 TEST(DirectoryMode, SearchesEachLinkedDirectoryOnce) {
   TempDir root;
+  TempDir outside;
+  MakeTree(outside, {{"o.smi", Kind::Sami}});
   // "l" reaches "real" first; "real" itself and the way back up through
   // "real/up" are the same directories again, so the walk must stop there.
+  // "ext" leads out of the tree, and is followed like any directory.
   MakeTree(root, {
+                     {"ext", Kind::Link, outside.path()},
                      {"real/r.smi", Kind::Sami},
                      {"real/up", Kind::Link, ".."},
                      {"real/self", Kind::Link, "."},
@@ -261,7 +265,8 @@ TEST(DirectoryMode, SearchesEachLinkedDirectoryOnce) {
   const RunResult run = RunWithoutArguments(root);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ConvertedNames(run.out), (std::vector<std::string>{"linked.smi", "r.smi"}));
+  EXPECT_EQ(ConvertedNames(run.out), (std::vector<std::string>{"linked.smi", "o.smi", "r.smi"}));
+  EXPECT_TRUE(FileExists(outside / "o.srt"));
   EXPECT_TRUE(FileExists(root / "linked.srt"));
   EXPECT_TRUE(FileExists(root / "real/r.srt"));
 }
