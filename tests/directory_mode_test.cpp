@@ -352,17 +352,6 @@ TEST(DirectoryMode, SearchesTheCurrentDirectoryWhenItsPathIsUnavailable) {
   }
 }
 
-TEST(DirectoryMode, PrintsOnlyTheBannerWhenThereIsNothingToConvert) {
-  TempDir root;
-  MakeTree(root, {{"notes.txt", Kind::Text}, {"empty", Kind::Dir}});
-  const RunResult run = RunWithoutArguments(root);
-  EXPECT_EQ(run.status, 0);
-  const std::vector<std::string> lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 11u);
-  EXPECT_EQ(lines.front(), std::string(52, '*'));
-  EXPECT_EQ(lines.back(), std::string(52, '*'));
-}
-
 TEST(Install, PutsTheCommandAndItsManualPageUnderThePrefix) {
   TempDir prefix;
   const std::string build = fs::path(LUMENTRACE_BINARY).parent_path().string();
