@@ -54,6 +54,10 @@ bool IsWideSpace(char16_t c) {
 }
 
 char16_t ToLowerUnit(char16_t c) {
+  // Every tag character is lowercased, and most are ASCII that is not an
+  // upper-case letter, which every locale maps to itself. Upper-case letters
+  // still ask the locale: in Turkish, 'I' lowercases to U+0131.
+  if (c < 0x80 && !(c >= u'A' && c <= u'Z')) return c;
   if (c >= 0xD800 && c <= 0xDFFF) return c;
   const wint_t lower = std::towlower(static_cast<wint_t>(c));
   // A mapping outside the 16-bit range cannot be stored in one unit; keep the original.
