@@ -3,12 +3,14 @@
 // Each step knows, from the last '>' (or ';') in the text, whether a '<' (or
 // "&n") still has its closing character ahead, so an unterminated one costs
 // nothing extra to detect; a caption of a million "&n" stays linear.
+//
+// No step makes the text longer, so each builds its result in place: the write
+// index never passes the read index, and what is still to be read is intact.
 
 void ReplaceBreakTag(WideString& text, WideView breakTag) {
   const size_t lastClose = text.rfind(u'>');
   if (lastClose == WideString::npos) return;
-  WideString out;
-  out.reserve(text.size());
+  size_t out = 0;
   size_t i = 0;
   while (i < text.size()) {
     const char16_t c = text[i];
@@ -16,17 +18,17 @@ void ReplaceBreakTag(WideString& text, WideView breakTag) {
       const size_t close = text.find(u'>', i + 1);
       const WideView tag(text.data() + i, close + 1 - i);
       if (tag.size() == breakTag.size() && CompareNoCase(tag, breakTag) == 0) {
-        out.push_back(u'\n');
+        text[out++] = u'\n';
       } else {
-        out.append(tag);
+        for (size_t k = i; k <= close; ++k) text[out++] = text[k];
       }
       i = close + 1;
       continue;
     }
-    out.push_back(c);
+    text[out++] = c;
     ++i;
   }
-  text.swap(out);
+  text.resize(out);
 }
 
 void StripMarkup(WideString& text) {
@@ -34,8 +36,7 @@ void StripMarkup(WideString& text) {
   const size_t noPosition = WideString::npos;
   const size_t lastClose = text.rfind(u'>');
   const size_t lastSemicolon = text.rfind(u';');
-  WideString out;
-  out.reserve(text.size());
+  size_t out = 0;
   size_t i = 0;
   while (i < text.size()) {
     const char16_t c = text[i];
@@ -48,10 +49,10 @@ void StripMarkup(WideString& text) {
       i = text.find(u';', i + 2) + 1;
       continue;
     }
-    out.push_back(c);
+    text[out++] = c;
     ++i;
   }
-  text.swap(out);
+  text.resize(out);
 }
 
 void TidyLines(WideString& text) {
@@ -59,8 +60,7 @@ void TidyLines(WideString& text) {
     Trim(text);
     return;
   }
-  WideString out;
-  out.reserve(text.size());
+  size_t out = 0;
   size_t begin = 0;
   for (;;) {
     const size_t end = text.find(u'\n', begin);
@@ -69,11 +69,11 @@ void TidyLines(WideString& text) {
     size_t last = stop;
     while (first < last && IsWideSpace(text[first])) ++first;
     while (last > first && IsWideSpace(text[last - 1])) --last;
-    out.append(text, first, last - first);
+    for (size_t k = first; k < last; ++k) text[out++] = text[k];
     if (end == WideString::npos) break;
-    out.push_back(u'\n');
+    text[out++] = u'\n';
     begin = end + 1;
   }
-  Trim(out);
-  text.swap(out);
+  text.resize(out);
+  Trim(text);
 }
