@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with sanitizers in build-fuzz/ and runs each of
+# them for SECONDS seconds (default 60) over a working copy of the seed corpus.
+# New inputs stay in build-fuzz/fuzz-corpus/<target>/; a crash, hang or
+# out-of-memory input lands in build-fuzz/fuzz-artifacts/<target>/ and fails
+# the run: commit it to tests/fuzz/regressions/ so that every test run replays it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+root="$PWD"
+build="$root/build-fuzz"
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DLUMENTRACE_FUZZ=ON -DLUMENTRACE_SANITIZE=ON -DLUMENTRACE_TESTS=OFF >/dev/null
+cmake --build "$build" -j2
+
+# Each input is converted into real files; a RAM-backed folder keeps that cheap.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_stack_use_after_return=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/fuzz/lsan.supp:print_suppressions=0}"
+
+status=0
+for target in fuzz_convert_c fuzz_convert_utf8 fuzz_convert_ko; do
+  corpus="$build/fuzz-corpus/$target"
+  artifacts="$build/fuzz-artifacts/$target"
+  mkdir -p "$corpus" "$artifacts"
+  echo "== $target: ${seconds}s"
+  # -timeout: no input may take 2 s (the conversion is linear; a hang is a bug).
+  if ! "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=2048 \
+      -max_len=16384 -dict="$root/tests/fuzz/sami.dict" -artifact_prefix="$artifacts/" \
+      -print_final_stats=1 "$corpus" "$root/tests/fuzz/corpus" "$root/tests/fuzz/regressions" \
+      2>"$build/fuzz-$target.log"; then
+    status=1
+    echo "!! $target failed; see $build/fuzz-$target.log and $artifacts/"
+  fi
+  grep -E "^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb" \
+    "$build/fuzz-$target.log" || true
+done
+exit $status

@@ -1,0 +1,181 @@
+// One arbitrary input through the whole conversion, with checks on what comes
+// out. Shared by the libFuzzer targets and by the replay test of the normal
+// test run, so that a saved input fails both in the same way.
+//
+// The input is converted in each input mode (UTF-16LE binary, ANSI text, UTF-8
+// text), the ANSI mode once in each code page asked for, into a real output
+// file through the ordinary output stream. Each conversion must end, close
+// its output successfully and leave an SRT file whose shape holds whatever
+// the input was. Inputs that several modes must read alike are also compared
+// across modes: a valid UTF-8 input reads the same in the ANSI mode (which
+// takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the
+// UTF-16 mode; a byte-order mark in front changes nothing.
+#ifndef LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
+#define LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "convert/file_conversion.h"
+#include "text/char_decoding.h"
+#include "text/text_stream.h"
+
+namespace fuzzing {
+
+// Code pages worth reading the ANSI mode in besides the locale's own: the
+// double-byte ones, the ones whose iconv decoders compose characters unless
+// told not to, and a plain single-byte one.
+inline const std::vector<std::string>& InterestingCodePages() {
+  static const std::vector<std::string> pages = {"CP949",  "CP932",  "CP936", "CP950",
+                                                 "CP1258", "CP1255", "CP874", "CP1252"};
+  return pages;
+}
+
+struct Conversion {
+  std::string srt;      // the output file's bytes
+  std::string failure;  // empty when every check held
+};
+
+// Every LF in the output is written as CR LF and nothing else writes a CR
+// (captions lose the source's line breaks), so CR and LF come only in pairs.
+inline std::string CheckSrtShape(const std::string& srt, size_t inputSize) {
+  if (srt.size() < 2 || srt[0] != '\xFF' || srt[1] != '\xFE')
+    return "output does not begin with the byte-order mark";
+  if (srt.size() % 2 != 0) return "output has an odd number of bytes";
+  for (size_t i = 2; i < srt.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(static_cast<unsigned char>(srt[i]) |
+                                            static_cast<unsigned char>(srt[i + 1]) << 8);
+    const bool crBefore = i >= 4 && srt[i - 2] == '\r' && srt[i - 1] == '\0';
+    const bool lfAfter = i + 3 < srt.size() && srt[i + 2] == '\n' && srt[i + 3] == '\0';
+    if (unit == u'\n' && !crBefore) return "LF without CR at byte " + std::to_string(i);
+    if (unit == u'\r' && !lfAfter) return "CR without LF at byte " + std::to_string(i);
+  }
+  // Each block is written in at most two cues and a cue's number and time line
+  // cost under 140 bytes, while a block takes at least 13 input bytes: the
+  // output grows linearly with the input, never faster.
+  if (srt.size() > 2 + 32 * (inputSize + 8))
+    return "output of " + std::to_string(srt.size()) + " bytes from an input of " +
+           std::to_string(inputSize);
+  if (srt.size() > 2 && srt.compare(2, 6, std::string("1\0\r\0\n\0", 6)) != 0)
+    return "the first cue is not numbered 1";
+  return std::string();
+}
+
+// Converts `bytes` read in `mode` into the file at `outputPath`. For the ANSI
+// mode, a non-empty `codePage` replaces the locale's code page in the
+// stream's decoding, as the stream itself would choose it under a locale of
+// that code page (a valid UTF-8 input is read as UTF-8 either way).
+inline Conversion ConvertBytes(const std::string& bytes, StreamMode mode,
+                               const std::string& codePage, const std::string& outputPath) {
+  Conversion result;
+  TextStream input;
+  OpenTextStreamOverBytes(input, bytes, mode);
+  if (mode == StreamMode::AnsiText && input.codePage != nullptr && !codePage.empty())
+    input.codePage = &CodePageDecoderFor(codePage);
+  TextStream output;
+  if (!OpenTextStream(output, outputPath, "w, ccs=UNICODE")) {
+    result.failure = "cannot create " + outputPath;
+    return result;
+  }
+  ConvertStream(input, output, mode == StreamMode::Utf16Binary ? 2 : 1);
+  CloseTextStream(input);
+  if (!CloseTextStream(output)) {
+    result.failure = "the output could not be written";
+    return result;
+  }
+  std::ifstream in(outputPath, std::ios::binary);
+  result.srt.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  result.failure = CheckSrtShape(result.srt, bytes.size());
+  return result;
+}
+
+// UTF-16LE for well-formed UTF-8; false for anything else (overlong forms,
+// surrogates, values past U+10FFFF, cut-off sequences).
+inline bool TranscodeUtf8ToUtf16(const std::string& utf8, std::string& utf16) {
+  utf16.clear();
+  const auto put = [&utf16](std::uint32_t unit) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    size_t length = 1;
+    std::uint32_t cp = lead;
+    std::uint32_t minimum = 0;
+    if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, cp = lead & 0x07u, minimum = 0x10000;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, cp = lead & 0x0Fu, minimum = 0x800;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, cp = lead & 0x1Fu, minimum = 0x80;
+    } else if (lead >= 0x80) {
+      return false;
+    }
+    if (utf8.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto trail = static_cast<unsigned char>(utf8[i + k]);
+      if ((trail & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (trail & 0x3Fu);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Runs every check on one input, writing outputs into `workDir` (an existing
+// folder). Returns a description of the first failure, or an empty string.
+inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
+                                 const std::vector<std::string>& codePages,
+                                 const std::string& workDir) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::string outputPath = workDir + "/fuzz.srt";
+  const auto run = [&](const std::string& in, StreamMode mode, const std::string& page,
+                       const char* label, std::string& srt) {
+    Conversion c = ConvertBytes(in, mode, page, outputPath);
+    srt = std::move(c.srt);
+    return c.failure.empty() ? std::string() : std::string(label) + " " + page + ": " + c.failure;
+  };
+  std::string srtUtf16, srtUtf8, srtAnsi, scratch, failure;
+  if (!(failure = run(bytes, StreamMode::Utf16Binary, "", "UTF-16", srtUtf16)).empty())
+    return failure;
+  if (!(failure = run(bytes, StreamMode::Utf8Text, "", "UTF-8", srtUtf8)).empty()) return failure;
+  for (const std::string& page : codePages) {
+    if (!(failure = run(bytes, StreamMode::AnsiText, page, "ANSI", srtAnsi)).empty())
+      return failure;
+  }
+
+  const bool startsWithUtf8Bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  std::string utf16;
+  if (!startsWithUtf8Bom && TranscodeUtf8ToUtf16(bytes, utf16)) {
+    if (srtAnsi != srtUtf8) return "valid UTF-8 reads differently in the ANSI and UTF-8 modes";
+    if (!(failure = run(utf16, StreamMode::Utf16Binary, "", "UTF-16 transcoded", scratch)).empty())
+      return failure;
+    if (scratch != srtUtf8) return "valid UTF-8 reads differently once transcoded to UTF-16";
+    if (!(failure = run("\xFF\xFE" + utf16, StreamMode::Utf16Binary, "", "UTF-16 BOM", scratch))
+             .empty())
+      return failure;
+    if (scratch != srtUtf8) return "a UTF-16 byte-order mark changes the output";
+  }
+  if (!startsWithUtf8Bom) {
+    if (!(failure = run("\xEF\xBB\xBF" + bytes, StreamMode::Utf8Text, "", "UTF-8 BOM", scratch))
+             .empty())
+      return failure;
+    if (scratch != srtUtf8) return "a UTF-8 byte-order mark changes the output";
+  }
+  return std::string();
+}
+
+}  // namespace fuzzing
+
+#endif  // LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
