@@ -1,5 +1,21 @@
 #include "convert/srt_time.h"
 
+namespace {
+
+// Writes `value` (not negative) with at least `width` digits, ending at `end`;
+// returns where the digits begin.
+char16_t* PutDigits(char16_t* end, std::int32_t value, int width) {
+  int written = 0;
+  do {
+    *--end = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+    ++written;
+  } while (value != 0 || written < width);
+  return end;
+}
+
+}  // namespace
+
 WideString FormatSrtTime(std::int32_t ms) {
   if (ms < 0) ms = 0;
   const std::int32_t hours = ms / 3600000;
@@ -8,12 +24,15 @@ WideString FormatSrtTime(std::int32_t ms) {
   rest %= 60000;
   const std::int32_t seconds = rest / 1000;
   const std::int32_t millis = rest % 1000;
-  WideString out = FormatZeroPadded(hours, 2);
-  out += u':';
-  out += FormatZeroPadded(minutes, 2);
-  out += u':';
-  out += FormatZeroPadded(seconds, 2);
-  out += u',';
-  out += FormatZeroPadded(millis, 3);
-  return out;
+  // Built backwards in one buffer: the longest is "596:31:23,647".
+  char16_t buffer[24];
+  char16_t* const end = buffer + sizeof buffer / sizeof *buffer;
+  char16_t* p = PutDigits(end, millis, 3);
+  *--p = u',';
+  p = PutDigits(p, seconds, 2);
+  *--p = u':';
+  p = PutDigits(p, minutes, 2);
+  *--p = u':';
+  p = PutDigits(p, hours, 2);
+  return WideString(p, static_cast<size_t>(end - p));
 }
