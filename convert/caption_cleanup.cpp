@@ -7,7 +7,16 @@
 // No step makes the text longer, so each builds its result in place: the write
 // index never passes the read index, and what is still to be read is intact.
 
-void ReplaceBreakTag(WideString& text, WideView breakTag) {
+namespace {
+
+bool IsOneOf(WideView tag, const WideView* breakTags, size_t count) {
+  for (size_t t = 0; t < count; ++t) {
+    if (tag.size() == breakTags[t].size() && CompareNoCase(tag, breakTags[t]) == 0) return true;
+  }
+  return false;
+}
+
+void ReplaceTags(WideString& text, const WideView* breakTags, size_t count) {
   const size_t lastClose = text.rfind(u'>');
   if (lastClose == WideString::npos) return;
   size_t out = 0;
@@ -17,7 +26,7 @@ void ReplaceBreakTag(WideString& text, WideView breakTag) {
     if (c == u'<' && i < lastClose) {
       const size_t close = text.find(u'>', i + 1);
       const WideView tag(text.data() + i, close + 1 - i);
-      if (tag.size() == breakTag.size() && CompareNoCase(tag, breakTag) == 0) {
+      if (IsOneOf(tag, breakTags, count)) {
         text[out++] = u'\n';
       } else {
         for (size_t k = i; k <= close; ++k) text[out++] = text[k];
@@ -29,6 +38,17 @@ void ReplaceBreakTag(WideString& text, WideView breakTag) {
     ++i;
   }
   text.resize(out);
+}
+
+}  // namespace
+
+void ReplaceBreakTag(WideString& text, WideView breakTag) {
+  ReplaceTags(text, &breakTag, 1);
+}
+
+void ReplaceBreakTags(WideString& text) {
+  static constexpr WideView kBreakTags[] = {u"<br>", u"</br>", u"<br/>"};
+  ReplaceTags(text, kBreakTags, 3);
 }
 
 void StripMarkup(WideString& text) {

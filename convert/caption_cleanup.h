@@ -10,6 +10,10 @@
 // ignoring case with one LF; other tags and text are kept. A '<' with no '>'
 // after it is an ordinary character.
 void ReplaceBreakTag(WideString& text, WideView breakTag);
+// The same for "<br>", "</br>" and "<br/>" in one pass, with the same result
+// as the three replacements one after another: a replacement leaves every
+// other tag where it was.
+void ReplaceBreakTags(WideString& text);
 
 // Drops every tag, and every entity starting "&n" through the next ';' (so
 // "&nbsp;" vanishes without leaving a space). Other entities ("&amp;",

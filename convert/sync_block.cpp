@@ -98,9 +98,7 @@ long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
   if (!ScanSyncTime(block.substr(tailStart), end)) end = start;
 
   caption.assign(block);
-  ReplaceBreakTag(caption, u"<br>");
-  ReplaceBreakTag(caption, u"</br>");
-  ReplaceBreakTag(caption, u"<br/>");
+  ReplaceBreakTags(caption);
   StripMarkup(caption);
   TidyLines(caption);
 
