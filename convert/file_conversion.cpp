@@ -75,12 +75,12 @@ void SkipHeader(TextStream& input) {
   WideString tag;
   for (;;) {
     const size_t at = Position(input);
-    char16_t c = ReadChar(input);
+    char16_t c = ReadCharInline(input);
     if (c == kEndOfInput) return;
     if (c != u'<') continue;
     tag.assign(1, u'<');
     do {
-      c = ReadChar(input);
+      c = ReadCharInline(input);
       if (c == kEndOfInput) return;  // a tag cut off by the end: no sync tag follows
       tag.push_back(ToLowerUnit(c));
     } while (c != u'>');

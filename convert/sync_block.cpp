@@ -21,7 +21,7 @@ SyncBlock ReadSyncBlock(TextStream& input) {
   WideString tag;
   for (;;) {
     const size_t at = Position(input);
-    const char16_t c = ReadChar(input);
+    const char16_t c = ReadCharInline(input);
     if (c == kEndOfInput) break;
     if (c != u'<') {
       // Line breaks of the source never reach a caption: words on either side join.
@@ -33,7 +33,7 @@ SyncBlock ReadSyncBlock(TextStream& input) {
     bool closed = false;
     for (;;) {
       const size_t inside = Position(input);
-      const char16_t t = ReadChar(input);
+      const char16_t t = ReadCharInline(input);
       if (t == kEndOfInput) break;
       if (t == u'<') lastLessThan = inside;
       tag.push_back(ToLowerUnit(t));

@@ -146,10 +146,6 @@ void MoveTo(TextStream& stream, size_t position) {
   stream.atEnd = false;
 }
 
-size_t Position(const TextStream& stream) {
-  return stream.position;
-}
-
 bool AtEndOfFile(const TextStream& stream) {
   return stream.atEnd;
 }

@@ -53,13 +53,33 @@ void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode m
 
 // Reads the next character; kEndOfInput at the end (which sets the indicator).
 char16_t ReadChar(TextStream& stream);
+// The same, with the commonest characters (ASCII other than CR in the text
+// modes, any unit in UTF-16) read inline: this runs once per input character.
+inline char16_t ReadCharInline(TextStream& stream) {
+  const size_t at = stream.position;
+  if (stream.pendingLow == 0 && at < stream.bytes.size()) {
+    const auto first = static_cast<unsigned char>(stream.bytes[at]);
+    if (stream.mode == StreamMode::Utf16Binary) {
+      if (stream.bytes.size() - at >= 2) {
+        stream.position = at + 2;
+        return static_cast<char16_t>(first | static_cast<unsigned char>(stream.bytes[at + 1]) << 8);
+      }
+    } else if (first < 0x80 && first != '\r') {
+      stream.position = at + 1;
+      return first;
+    }
+  }
+  return ReadChar(stream);
+}
 
 // Moves by a signed byte offset from the current position. Fails (false) only
 // before the start of the file; a successful move clears the end-of-file indicator.
 bool MoveBy(TextStream& stream, long offset);
 // Moves to an absolute byte position, as returned by Position.
 void MoveTo(TextStream& stream, size_t position);
-size_t Position(const TextStream& stream);
+inline size_t Position(const TextStream& stream) {
+  return stream.position;
+}
 bool AtEndOfFile(const TextStream& stream);
 
 // Writes text to an output stream, LF as CR LF.
