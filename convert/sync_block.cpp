@@ -19,6 +19,11 @@ SyncBlock ReadSyncBlock(TextStream& input) {
   SyncBlock block;
   bool opened = false;
   WideString tag;
+  // Room for a typical block and its tags, so that they rarely grow.
+  constexpr size_t kTypicalBlock = 256;
+  constexpr size_t kTypicalTag = 64;
+  block.text.reserve(kTypicalBlock);
+  tag.reserve(kTypicalTag);
   for (;;) {
     const size_t at = Position(input);
     const char16_t c = ReadCharInline(input);
