@@ -82,7 +82,7 @@ void SkipHeader(TextStream& input) {
     do {
       c = ReadCharInline(input);
       if (c == kEndOfInput) return;  // a tag cut off by the end: no sync tag follows
-      tag.push_back(ToLowerUnit(c));
+      tag.push_back(ToLowerUnitInline(c));
     } while (c != u'>');
     if (IsSyncTag(tag)) {
       MoveTo(input, at);

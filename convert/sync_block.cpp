@@ -41,7 +41,7 @@ SyncBlock ReadSyncBlock(TextStream& input) {
       const char16_t t = ReadCharInline(input);
       if (t == kEndOfInput) break;
       if (t == u'<') lastLessThan = inside;
-      tag.push_back(ToLowerUnit(t));
+      tag.push_back(ToLowerUnitInline(t));
       if (t == u'>') {
         closed = true;
         break;

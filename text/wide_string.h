@@ -29,6 +29,12 @@ WideString Mid(WideView text, long first, long count);
 bool IsWideSpace(char16_t c);
 // The locale's lower-case form of one code unit (surrogates map to themselves).
 char16_t ToLowerUnit(char16_t c);
+// The same, with ASCII that is not an upper-case letter answered inline (every
+// locale maps it to itself): this runs once per character of every tag.
+inline char16_t ToLowerUnitInline(char16_t c) {
+  if (c < 0x80 && !(c >= u'A' && c <= u'Z')) return c;
+  return ToLowerUnit(c);
+}
 
 // Removes leading and trailing white space in place.
 void Trim(WideString& text);
