@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -100,9 +101,8 @@ bool IsValidUtf8(const unsigned char* p, size_t size) {
   while (i < size) {
     // Runs of ASCII are the common case; check eight bytes at a time.
     while (i + 8 <= size) {
-      std::uint64_t word = 0;
-      for (int k = 0; k < 8; ++k)
-        word |= static_cast<std::uint64_t>(p[i + static_cast<size_t>(k)]) << (8 * k);
+      std::uint64_t word;
+      std::memcpy(&word, p + i, sizeof word);  // one load; byte order does not matter here
       if ((word & 0x8080808080808080ull) != 0) break;
       i += 8;
     }
