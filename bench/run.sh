@@ -46,26 +46,30 @@ make_file() {
   echo "$path"
 }
 
-# best_of DIR|- COMMAND... -> "wall maxrss_kib" (least wall time, largest peak) over $runs runs.
+# best_of DIR|- COMMAND... -> "wall cpu maxrss_kib": the least wall time, the least
+# CPU time (user + system) and the largest peak over $runs runs. CPU time is the
+# steadier figure on a machine that other work shares.
 best_of() {
   local cwd=$1
   shift
-  local best="" peak=0 line wall rss status
+  local best="" cpu_best="" peak=0 line wall cpu rss status
   local where=()
   [ "$cwd" = - ] || where=(--cwd "$cwd")
   for ((r = 0; r < runs; r++)); do
     line=$("$measure" "${where[@]}" --stdout "$data/stdout.txt" -- "$@")
     wall=$(sed -E 's/.*wall=([0-9.]+).*/\1/' <<<"$line")
     rss=$(sed -E 's/.*maxrss_kib=([0-9]+).*/\1/' <<<"$line")
+    cpu=$(awk '{ split($2, u, "="); split($3, s, "="); printf "%.6f", u[2] + s[2] }' <<<"$line")
     status=$(sed -E 's/.*status=([0-9]+).*/\1/' <<<"$line")
     if [ "$status" != 0 ]; then
       echo "failed (status $status): $*" >&2
       exit 1
     fi
     if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$wall; fi
+    if [ -z "$cpu_best" ] || awk -v a="$cpu" -v b="$cpu_best" 'BEGIN { exit !(a < b) }'; then cpu_best=$cpu; fi
     [ "$rss" -gt "$peak" ] && peak=$rss
   done
-  echo "$best $peak"
+  echo "$best $cpu_best $peak"
 }
 
 size_of() { stat -c %s "$1"; }
@@ -83,7 +87,7 @@ echo "binary: $program"
 echo
 
 echo "== Throughput: ${size_mb} MB film, lumentrace against iconv on the same bytes =="
-printf "%-9s %8s %10s %10s %10s %7s  %s\n" input MB lumentrace iconv ratio "" "lumentrace peak RSS"
+printf "%-9s %6s %11s %11s %6s %9s  %s\n" input MB lumentrace iconv ratio "CPU ratio" "lumentrace peak RSS"
 for encoding in utf8 utf8bom utf16 cp949; do
   case $encoding in
     utf8 | utf8bom) from=UTF-8 ;;
@@ -92,27 +96,37 @@ for encoding in utf8 utf8bom utf16 cp949; do
   esac
   file=$(make_file film "$encoding" $((size_mb * mib)))
   bytes=$(size_of "$file")
-  read -r t_prog rss_prog < <(best_of - "${program_run[@]}" "$file")
-  read -r t_ref _ < <(best_of - sh -c 'exec iconv -f "$1" -t UTF-16LE "$2" > "$3"' sh "$from" "$file" "$data/iconv.out")
-  printf "%-9s %8.1f %6s MB/s %6s MB/s %10s %7s  %s\n" "$encoding" "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" \
-    "$(mbps "$bytes" "$t_prog")" "$(mbps "$bytes" "$t_ref")" "$(ratio "$t_ref" "$t_prog")" "" \
+  # Alternate the two, so that both see the same load on the machine.
+  t_prog="" t_ref="" c_prog="" c_ref="" rss_prog=0
+  for ((k = 0; k < runs; k++)); do
+    read -r t c rss < <(runs=1 best_of - "${program_run[@]}" "$file")
+    read -r u d _ < <(runs=1 best_of - sh -c 'exec iconv -f "$1" -t UTF-16LE "$2" > "$3"' sh "$from" "$file" "$data/iconv.out")
+    if [ -z "$t_prog" ] || awk -v a="$t" -v b="$t_prog" 'BEGIN { exit !(a < b) }'; then t_prog=$t; fi
+    if [ -z "$t_ref" ] || awk -v a="$u" -v b="$t_ref" 'BEGIN { exit !(a < b) }'; then t_ref=$u; fi
+    if [ -z "$c_prog" ] || awk -v a="$c" -v b="$c_prog" 'BEGIN { exit !(a < b) }'; then c_prog=$c; fi
+    if [ -z "$c_ref" ] || awk -v a="$d" -v b="$c_ref" 'BEGIN { exit !(a < b) }'; then c_ref=$d; fi
+    [ "$rss" -gt "$rss_prog" ] && rss_prog=$rss
+  done
+  printf "%-9s %6.1f %6s MB/s %6s MB/s %6s %9s  %s\n" "$encoding" "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" \
+    "$(mbps "$bytes" "$t_prog")" "$(mbps "$bytes" "$t_ref")" "$(ratio "$t_ref" "$t_prog")" "$(ratio "$c_ref" "$c_prog")" \
     "$(rss_row "$bytes" "$rss_prog")"
 done
-echo "(ratio = lumentrace MB/s / iconv MB/s; iconv -f <input encoding> -t UTF-16LE, output to a file; target for utf8: >= 0.5)"
+echo "(ratio = lumentrace MB/s / iconv MB/s by wall time, CPU ratio by user + system time;"
+echo " iconv -f <input encoding> -t UTF-16LE, both writing to a file; target for utf8: >= 0.5)"
 echo
 
 # scaling SHAPE BASE_BYTES LABEL: 1x, 4x, 16x of the same shape in UTF-8 without a byte-order mark.
 scaling() {
-  local shape=$1 base=$2 label=$3 t1="" factor file bytes t rss
+  local shape=$1 base=$2 label=$3 t1="" c1="" factor file bytes t c rss
   echo "-- $label"
   for factor in 1 4 16; do
     file=$(make_file "$shape" utf8 $((base * factor)))
     bytes=$(size_of "$file")
-    read -r t rss < <(best_of - "${program_run[@]}" "$file")
-    [ -z "$t1" ] && t1=$t
-    printf "  %3sx %8.1f MB %9.3f s %7s MB/s  time %6sx  %s\n" "$factor" \
+    read -r t c rss < <(best_of - "${program_run[@]}" "$file")
+    [ -z "$t1" ] && t1=$t && c1=$c
+    printf "  %3sx %6.1f MB %7.3f s %6.1f MB/s  time %6sx  CPU %7.3f s %6sx  %s\n" "$factor" \
       "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" "$t" "$(mbps "$bytes" "$t")" \
-      "$(ratio "$t" "$t1")" "$(rss_row "$bytes" "$rss")"
+      "$(ratio "$t" "$t1")" "$c" "$(ratio "$c" "$c1")" "$(rss_row "$bytes" "$rss")"
   done
 }
 
@@ -129,7 +143,7 @@ echo "== Per-file overhead: one $((2 * size_mb)) MB file against the same bytes 
 single=$(make_file film utf8 $((2 * size_mb * mib)) 2000)
 tree="$single.parts"
 bytes=$(size_of "$single")
-read -r t_one rss_one < <(best_of - "${program_run[@]}" "$single")
+read -r t_one c_one rss_one < <(best_of - "${program_run[@]}" "$single")
 # Directory mode (no arguments) searches the current folder's tree; a build
 # without it finds nothing there, and then the paths are passed as arguments.
 probe="$data/probe"
@@ -137,11 +151,11 @@ rm -rf "$probe" && mkdir -p "$probe/sub" && cp "$tree/d00/f0000.smi" "$probe/sub
 "$measure" --cwd "$probe" -- "${program_run[@]}" >/dev/null
 if [ -f "$probe/sub/f0000.srt" ]; then
   mode="directory mode (no arguments, run in the tree)"
-  read -r t_many rss_many < <(best_of "$tree" "${program_run[@]}")
+  read -r t_many c_many rss_many < <(best_of "$tree" "${program_run[@]}")
 else
   mode="2,000 paths as arguments (this build has no directory mode)"
   mapfile -t paths < <(find "$tree" -name '*.smi' | sort)
-  read -r t_many rss_many < <(best_of - "${program_run[@]}" "${paths[@]}")
+  read -r t_many c_many rss_many < <(best_of - "${program_run[@]}" "${paths[@]}")
 fi
 printf "  one file     %8.1f MB %9.3f s %7s MB/s  %s\n" "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" \
   "$t_one" "$(mbps "$bytes" "$t_one")" "$(rss_row "$bytes" "$rss_one")"
@@ -149,4 +163,5 @@ printf "  2,000 files  %8.1f MB %9.3f s %7s MB/s  (largest file %s KiB, peak RSS
   "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" "$t_many" "$(mbps "$bytes" "$t_many")" \
   "$(( $(find "$tree" -name '*.smi' -printf '%s\n' | sort -n | tail -1) / 1024 ))" \
   "$(awk -v k="$rss_many" 'BEGIN{print k/1024}')"
-echo "  2,000 files / one file: $(ratio "$t_many" "$t_one")x (target: at most 1.5x), $mode"
+echo "  2,000 files / one file: $(ratio "$t_many" "$t_one")x wall, $(ratio "$c_many" "$c_one")x CPU (target: at most 1.5x)"
+echo "  $mode"
