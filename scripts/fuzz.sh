@@ -42,7 +42,7 @@ for target in fuzz_convert_c fuzz_convert_utf8 fuzz_convert_ko; do
     "$corpus" "$root/tests/fuzz/corpus" "$root/tests/fuzz/regressions" \
     2>"$build/fuzz-$target.log" || failed=1
   [ "$(ls -A "$artifacts" | wc -l)" -eq "$before" ] || failed=1
-  grep -E "DONE|stat::number_of_executed_units|stat::peak_rss_mb" "$build/fuzz-$target.log" |
+  grep -E "DONE|^#[0-9]+: cov|stat::number_of_executed_units|stat::peak_rss_mb" "$build/fuzz-$target.log" |
     tail -n 3 || true
   if [ $failed -ne 0 ]; then
     status=1
