@@ -25,6 +25,8 @@ SyncBlock ReadSyncBlock(TextStream& input) {
   block.text.reserve(kTypicalBlock);
   tag.reserve(kTypicalTag);
   for (;;) {
+    // Plain text in bulk (kept only once the block is open), the rest one by one.
+    ReadTextRun(input, opened ? &block.text : nullptr);
     const size_t at = Position(input);
     const char16_t c = ReadCharInline(input);
     if (c == kEndOfInput) break;
@@ -37,6 +39,9 @@ SyncBlock ReadSyncBlock(TextStream& input) {
     size_t lastLessThan = at;
     bool closed = false;
     for (;;) {
+      const size_t runStart = tag.size();
+      ReadTagRun(input, tag);
+      for (size_t k = runStart; k < tag.size(); ++k) tag[k] = ToLowerUnitInline(tag[k]);
       const size_t inside = Position(input);
       const char16_t t = ReadCharInline(input);
       if (t == kEndOfInput) break;

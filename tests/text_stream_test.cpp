@@ -163,3 +163,87 @@ TEST(CodePage, FollowsTheLocalesLanguageAndTerritory) {
   for (const Case& c : cases)
     EXPECT_EQ(AnsiCodePageForLocaleName(c.locale), c.codePage) << c.locale;
 }
+
+TEST(TextStream, BulkRunsStopWhereReadCharWouldTakeOver) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    StreamMode mode;
+    bool tag;  // ReadTagRun, else ReadTextRun
+    std::u16string taken;
+    size_t position;
+  };
+  const std::string utf16Bytes("a\0\r\0\n\0b\0<\0", 10);
+  const std::vector<Case> cases = {
+      {"text drops CR LF and a lone CR", "ab\r\ncd\re<x", StreamMode::Utf8Text, false, u"abcde", 8},
+      {"text takes two- and three-byte UTF-8", "\xC3\xA9 \xEA\xB0\x80<", StreamMode::Utf8Text,
+       false, u"\u00E9 \uAC00", 6},
+      {"text stops before U+FFFF", "a\xEF\xBF\xBF", StreamMode::Utf8Text, false, u"a", 1},
+      {"text stops before a four-byte character", "a\xF0\x9F\x98\x80", StreamMode::Utf8Text, false,
+       u"a", 1},
+      {"text stops before invalid UTF-8", "a\xC0\x80", StreamMode::Utf8Text, false, u"a", 1},
+      {"text stops before a surrogate", "a\xED\xA0\x80", StreamMode::Utf8Text, false, u"a", 1},
+      {"text stops before a cut-off character", "a\xEA\xB0", StreamMode::Utf8Text, false, u"a", 1},
+      {"text after a byte-order mark", "\xEF\xBB\xBFhi<", StreamMode::Utf8Text, false, u"hi", 5},
+      {"text runs to the end", "abc", StreamMode::AnsiText, false, u"abc", 3},
+      {"a code page leaves non-ASCII to ReadChar", "ab\xFF\xFF<", StreamMode::AnsiText, false,
+       u"ab", 2},
+      {"tag stops before CR, keeps LF", "p c\nx\r\n>", StreamMode::Utf8Text, true, u"p c\nx", 5},
+      {"tag stops before '>'", "br>rest", StreamMode::Utf8Text, true, u"br", 2},
+      {"tag stops before '<'", "b<r>", StreamMode::Utf8Text, true, u"b", 1},
+      {"UTF-16 text drops CR and LF", utf16Bytes, StreamMode::Utf16Binary, false, u"ab", 8},
+      {"UTF-16 tag keeps CR and LF", utf16Bytes, StreamMode::Utf16Binary, true, u"a\r\nb", 8},
+      {"UTF-16 stops before U+FFFF", std::string("a\0\xFF\xFF", 4), StreamMode::Utf16Binary, false,
+       u"a", 2},
+      {"UTF-16 stops before '>' in a tag", std::string("x\0>\0", 4), StreamMode::Utf16Binary, true,
+       u"x", 2},
+      {"UTF-16 takes surrogates as units", std::string("\x3D\xD8\x00\xDE<\0", 6),
+       StreamMode::Utf16Binary, true, u"\xD83D\xDE00", 4},
+      {"UTF-16 leaves a lone last byte", std::string("a\0b", 3), StreamMode::Utf16Binary, false,
+       u"a", 2},
+  };
+  for (const Case& c : cases) {
+    TextStream stream;
+    OpenTextStreamOverBytes(stream, c.bytes, c.mode);
+    std::u16string taken = u"=";
+    if (c.tag) {
+      ReadTagRun(stream, taken);
+    } else {
+      ReadTextRun(stream, &taken);
+    }
+    EXPECT_EQ(taken, u"=" + c.taken) << c.name;
+    EXPECT_EQ(Position(stream), c.position) << c.name;
+    EXPECT_FALSE(AtEndOfFile(stream)) << c.name;
+
+    // Without a text the run moves just as far.
+    TextStream skipping;
+    OpenTextStreamOverBytes(skipping, c.bytes, c.mode);
+    if (!c.tag) {
+      ReadTextRun(skipping, nullptr);
+      EXPECT_EQ(Position(skipping), c.position) << c.name;
+    }
+  }
+}
+
+TEST(TextStream, BulkRunsWaitForAPendingLowSurrogate) {
+  TextStream stream;
+  OpenTextStreamOverBytes(stream,
+                          "\xF0\x9F\x98\x80"
+                          "ab",
+                          StreamMode::Utf8Text);
+  EXPECT_EQ(ReadChar(stream), 0xD83D);
+  std::u16string taken;
+  ReadTextRun(stream, &taken);
+  ReadTagRun(stream, taken);
+  EXPECT_EQ(taken, u"");
+  EXPECT_EQ(Position(stream), 4u);
+  EXPECT_EQ(ReadChar(stream), 0xDE00);
+  ReadTextRun(stream, &taken);
+  EXPECT_EQ(taken, u"ab");
+  EXPECT_EQ(Position(stream), 6u);
+  // At the end a run takes nothing, and only ReadChar sets the indicator.
+  ReadTextRun(stream, &taken);
+  EXPECT_FALSE(AtEndOfFile(stream));
+  EXPECT_EQ(ReadChar(stream), kEndOfInput);
+  EXPECT_TRUE(AtEndOfFile(stream));
+}

@@ -133,6 +133,112 @@ char16_t ReadChar(TextStream& stream) {
   return Deliver(stream, c.codePoint);
 }
 
+namespace {
+
+// Two- and three-byte UTF-8 as DecodeUtf8 takes it (no overlong forms, no
+// surrogates), other than U+FFFF; 0 for anything else, which ReadChar is left to
+// read. Four-byte characters, being surrogate pairs, are left to it as well.
+size_t PlainUtf8Length(const unsigned char* p, size_t available, char16_t& unit) {
+  const unsigned char b0 = p[0];
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    if (available < 2 || (p[1] & 0xC0) != 0x80) return 0;
+    unit = static_cast<char16_t>((b0 & 0x1Fu) << 6 | (p[1] & 0x3Fu));
+    return 2;
+  }
+  if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
+    if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return 0;
+    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
+    return unit == kEndOfInput ? 0 : 3;
+  }
+  return 0;
+}
+
+// Collects units on the stack and appends them to the text a chunk at a time.
+class RunWriter {
+ public:
+  explicit RunWriter(WideString* text) : text_(text) {}
+  ~RunWriter() { Flush(); }
+  RunWriter(const RunWriter&) = delete;
+  RunWriter& operator=(const RunWriter&) = delete;
+  void Put(char16_t unit) {
+    if (used_ == kChunk) Flush();
+    chunk_[used_++] = unit;
+  }
+
+ private:
+  static constexpr size_t kChunk = 256;
+  void Flush() {
+    if (used_ != 0) text_->append(chunk_, used_);
+    used_ = 0;
+  }
+  WideString* text_;
+  char16_t chunk_[kChunk];
+  size_t used_ = 0;
+};
+
+// One pass over a run that ends before the first character that `stops` names
+// or that is not plain (see the header); `keep` decides what is appended. A
+// null `text` only moves.
+template <typename Stops, typename Keep>
+void ReadRun(TextStream& stream, WideString* text, Stops stops, Keep keep) {
+  if (stream.pendingLow != 0) return;
+  const size_t size = stream.bytes.size();
+  size_t at = stream.position;
+  if (at >= size) return;
+  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
+  WideString discard;
+  RunWriter out(text != nullptr ? text : &discard);
+  const bool keeping = text != nullptr;
+  if (stream.mode == StreamMode::Utf16Binary) {
+    while (size - at >= 2) {
+      const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
+      if (unit == kEndOfInput || stops(unit)) break;
+      if (keeping && keep(unit)) out.Put(unit);
+      at += 2;
+    }
+    stream.position = at;
+    return;
+  }
+  const bool utf8 = stream.codePage == nullptr;
+  while (at < size) {
+    const unsigned char first = data[at];
+    if (first < 0x80) {
+      if (stops(first)) break;
+      if (keeping && keep(first)) out.Put(first);
+      ++at;
+      continue;
+    }
+    char16_t unit = 0;
+    const size_t length = utf8 ? PlainUtf8Length(data + at, size - at, unit) : 0;
+    if (length == 0 || stops(unit)) break;
+    if (keeping && keep(unit)) out.Put(unit);
+    at += length;
+  }
+  stream.position = at;
+}
+
+}  // namespace
+
+void ReadTextRun(TextStream& stream, WideString* text) {
+  // CR LF reads as LF and a lone CR as CR: either way no line break is kept.
+  ReadRun(
+      stream, text, [](char16_t c) { return c == u'<'; },
+      [](char16_t c) { return c != u'\r' && c != u'\n'; });
+}
+
+void ReadTagRun(TextStream& stream, WideString& text) {
+  if (stream.mode == StreamMode::Utf16Binary) {
+    ReadRun(
+        stream, &text, [](char16_t c) { return c == u'<' || c == u'>'; },
+        [](char16_t) { return true; });
+  } else {
+    ReadRun(
+        stream, &text, [](char16_t c) { return c == u'<' || c == u'>' || c == u'\r'; },
+        [](char16_t) { return true; });
+  }
+}
+
 bool MoveBy(TextStream& stream, long offset) {
   if (offset < 0 && static_cast<size_t>(-offset) > stream.position) return false;
   MoveTo(stream, offset < 0 ? stream.position - static_cast<size_t>(-offset)

@@ -72,6 +72,20 @@ inline char16_t ReadCharInline(TextStream& stream) {
   return ReadChar(stream);
 }
 
+// Bulk reads for the SAMI reader, each the same as a run of ReadChar calls:
+// they take only plain characters (ASCII; when reading UTF-8, also its two- and
+// three-byte characters but U+FFFF; in UTF-16, any unit but U+FFFF), stop before the first
+// character they do not take, leave the position just after what they took, never
+// set the end-of-file indicator, and take nothing while the second half of a
+// surrogate pair is pending. The caller goes on with ReadChar from there.
+//
+// Reads up to the next '<', appending what it reads to `text` (when not null)
+// except CR and LF, which are dropped wherever they stand.
+void ReadTextRun(TextStream& stream, WideString* text);
+// Reads up to the next '<' or '>', appending what it reads to `text` as it is;
+// in the text modes it also stops before a CR, which may pair with an LF.
+void ReadTagRun(TextStream& stream, WideString& text);
+
 // Moves by a signed byte offset from the current position. Fails (false) only
 // before the start of the file; a successful move clears the end-of-file indicator.
 bool MoveBy(TextStream& stream, long offset);
