@@ -17,6 +17,12 @@ char16_t* PutDigits(char16_t* end, std::int32_t value, int width) {
 }  // namespace
 
 WideString FormatSrtTime(std::int32_t ms) {
+  WideString text;
+  AppendSrtTime(text, ms);
+  return text;
+}
+
+void AppendSrtTime(WideString& text, std::int32_t ms) {
   if (ms < 0) ms = 0;
   const std::int32_t hours = ms / 3600000;
   std::int32_t rest = ms % 3600000;
@@ -34,5 +40,5 @@ WideString FormatSrtTime(std::int32_t ms) {
   p = PutDigits(p, minutes, 2);
   *--p = u':';
   p = PutDigits(p, hours, 2);
-  return WideString(p, static_cast<size_t>(end - p));
+  text.append(p, static_cast<size_t>(end - p));
 }

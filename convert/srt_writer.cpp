@@ -3,7 +3,10 @@
 void WriteCue(TextStream& output, CueCounter& counter, WideView timeLine, WideView caption) {
   // The separating empty line goes before every cue but the first, so the file
   // never ends in a line break.
-  WideString head = counter.first ? WideString() : WideString(u"\n\n");
+  WideString head;
+  constexpr size_t kTypicalHead = 48;  // "\n\n", the number, the time line, "\n"
+  head.reserve(kTypicalHead);
+  if (!counter.first) head += u"\n\n";
   head += FormatDecimal(counter.next);
   head += u'\n';
   head += timeLine;

@@ -18,12 +18,9 @@ bool IsSyncTag(WideView tag) {
 SyncBlock ReadSyncBlock(TextStream& input) {
   SyncBlock block;
   bool opened = false;
-  WideString tag;
-  // Room for a typical block and its tags, so that they rarely grow.
+  // Room for a typical block and its tags, so that it rarely grows.
   constexpr size_t kTypicalBlock = 256;
-  constexpr size_t kTypicalTag = 64;
   block.text.reserve(kTypicalBlock);
-  tag.reserve(kTypicalTag);
   for (;;) {
     // Plain text in bulk (kept only once the block is open), the rest one by one.
     ReadTextRun(input, opened ? &block.text : nullptr);
@@ -35,33 +32,41 @@ SyncBlock ReadSyncBlock(TextStream& input) {
       if (opened && c != u'\n' && c != u'\r') block.text.push_back(c);
       continue;
     }
-    tag.assign(1, u'<');
+    // The tag is collected at the end of the block, and taken back off when it
+    // is not to be kept.
+    const size_t tagStart = block.text.size();
+    block.text.push_back(u'<');
     size_t lastLessThan = at;
     bool closed = false;
     for (;;) {
-      const size_t runStart = tag.size();
-      ReadTagRun(input, tag);
-      for (size_t k = runStart; k < tag.size(); ++k) tag[k] = ToLowerUnitInline(tag[k]);
+      const size_t runStart = block.text.size();
+      ReadTagRun(input, block.text);
+      for (size_t k = runStart; k < block.text.size(); ++k)
+        block.text[k] = ToLowerUnitInline(block.text[k]);
       const size_t inside = Position(input);
       const char16_t t = ReadCharInline(input);
       if (t == kEndOfInput) break;
       if (t == u'<') lastLessThan = inside;
-      tag.push_back(ToLowerUnitInline(t));
+      block.text.push_back(ToLowerUnitInline(t));
       if (t == u'>') {
         closed = true;
         break;
       }
     }
-    if (!closed) break;  // cut off by the end of the input: dropped
+    if (!closed) {  // cut off by the end of the input: dropped
+      block.text.resize(tagStart);
+      break;
+    }
+    const WideView tag = WideView(block.text).substr(tagStart);
     if (IsSyncTag(tag)) {
-      block.text += tag;
       block.lastTagAt = lastLessThan;
       if (opened) break;  // the closing tag, which also opens the next block
       opened = true;
       block.openingTagAt = at;
     } else if (opened) {
-      block.text += tag;
       block.lastTagAt = lastLessThan;
+    } else {
+      block.text.resize(tagStart);
     }
   }
   Trim(block.text);
@@ -112,9 +117,10 @@ long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
   StripMarkup(caption);
   TidyLines(caption);
 
-  timeLine = FormatSrtTime(start);
+  timeLine.clear();
+  AppendSrtTime(timeLine, start);
   timeLine += u" --> ";
-  timeLine += FormatSrtTime(end);
+  AppendSrtTime(timeLine, end);
   // Without any '<' the length counts from one before the start, as a search
   // that found nothing (-1) would have it.
   if (lastOpen == WideView::npos) return static_cast<long>(block.size()) + 1;
