@@ -16,26 +16,32 @@ bool IsOneOf(WideView tag, const WideView* breakTags, size_t count) {
   return false;
 }
 
+// Moves text[from, to) down to `out` (never past it) and returns the new write index.
+size_t MoveDown(WideString& text, size_t out, size_t from, size_t to) {
+  if (out != from) std::char_traits<char16_t>::move(&text[out], &text[from], to - from);
+  return out + (to - from);
+}
+
 void ReplaceTags(WideString& text, const WideView* breakTags, size_t count) {
   const size_t lastClose = text.rfind(u'>');
   if (lastClose == WideString::npos) return;
+  const size_t size = text.size();
   size_t out = 0;
   size_t i = 0;
-  while (i < text.size()) {
-    const char16_t c = text[i];
-    if (c == u'<' && i < lastClose) {
-      const size_t close = text.find(u'>', i + 1);
-      const WideView tag(text.data() + i, close + 1 - i);
-      if (IsOneOf(tag, breakTags, count)) {
-        text[out++] = u'\n';
-      } else {
-        for (size_t k = i; k <= close; ++k) text[out++] = text[k];
-      }
-      i = close + 1;
-      continue;
+  for (;;) {
+    // Text up to the next '<' that has a '>' after it is kept as it is.
+    size_t open = text.find(u'<', i);
+    if (open == WideString::npos || open > lastClose) open = size;
+    out = MoveDown(text, out, i, open);
+    if (open == size) break;
+    const size_t close = text.find(u'>', open + 1);
+    const WideView tag(text.data() + open, close + 1 - open);
+    if (IsOneOf(tag, breakTags, count)) {
+      text[out++] = u'\n';
+    } else {
+      out = MoveDown(text, out, open, close + 1);
     }
-    text[out++] = c;
-    ++i;
+    i = close + 1;
   }
   text.resize(out);
 }
