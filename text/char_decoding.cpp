@@ -119,6 +119,11 @@ bool IsValidUtf8(const unsigned char* p, size_t size) {
   return true;
 }
 
+CodePageDecoder::~CodePageDecoder() {
+  if (converter != nullptr && converter != reinterpret_cast<void*>(-1))
+    iconv_close(static_cast<iconv_t>(converter));
+}
+
 CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {
   static std::map<std::string, std::unique_ptr<CodePageDecoder>> decoders;
   auto& slot = decoders[codePage];

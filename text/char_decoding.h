@@ -29,6 +29,11 @@ bool IsValidUtf8(const unsigned char* p, size_t size);
 // answers are kept in tables, so that decoding is a lookup. Each character is
 // decoded on its own, with no composition across characters.
 struct CodePageDecoder {
+  CodePageDecoder() = default;
+  CodePageDecoder(const CodePageDecoder&) = delete;
+  CodePageDecoder& operator=(const CodePageDecoder&) = delete;
+  ~CodePageDecoder();  // closes the converter
+
   void* converter = nullptr;  // iconv_t from the code page to UTF-32LE
   std::array<std::uint32_t, 256> single{};
   std::array<std::unique_ptr<std::array<std::uint32_t, 256>>, 256> pairs;
