@@ -145,7 +145,7 @@ int ConvertFile(const WideString& path) {
     return -1;
   }
   WideString message = u"[SUCCESS] '";
-  message += FindFileName(path);
+  message += ShownOnConsole(FindFileName(path));
   message += u"' conversion is complete!!\n";
   PrintToConsole(message);
   return 0;

@@ -11,11 +11,14 @@
 namespace {
 
 // Whether `name` inside the open directory is a directory once links are
-// followed. Asked of the entry itself rather than taken from d_type, which
-// does not follow links and is unknown on some file systems.
-bool IsDirectoryAt(int directory, const char* name) {
+// followed, and which. Asked of the entry itself rather than taken from
+// d_type, which does not follow links and is unknown on some file systems.
+bool IsDirectoryAt(int directory, const char* name, DirectoryIdentity& identity) {
   struct stat st;
-  return fstatat(directory, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+  if (fstatat(directory, name, &st, 0) != 0 || !S_ISDIR(st.st_mode)) return false;
+  identity.device = st.st_dev;
+  identity.inode = st.st_ino;
+  return true;
 }
 
 }  // namespace
@@ -38,15 +41,15 @@ bool ListDirectory(const std::string& path, DirectoryListing& listing) {
     close(descriptor);
     return false;
   }
-  listing.device = st.st_dev;
-  listing.inode = st.st_ino;
+  listing.identity.device = st.st_dev;
+  listing.identity.inode = st.st_ino;
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(directory);
     if (entry == nullptr) break;
     DirectoryEntry item;
     item.name = entry->d_name;
-    item.isDirectory = IsDirectoryAt(dirfd(directory), entry->d_name);
+    item.isDirectory = IsDirectoryAt(dirfd(directory), entry->d_name, item.identity);
     listing.entries.push_back(std::move(item));
   }
   const bool complete = errno == 0;

@@ -40,25 +40,39 @@ WideString CurrentDirectoryOrDot() {
 
 void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results) {
   // Directories are appended at the back while the front is being listed,
-  // which is what makes the search breadth-first.
-  std::deque<WideString> queue;
-  queue.push_back(pattern);
-  std::set<std::pair<dev_t, ino_t>> searched;
+  // which is what makes the search breadth-first. Each is queued with the
+  // identity it had when it was seen, and only when no directory with that
+  // identity was queued before: a thousand links to one folder cost a
+  // thousand lookups, not a thousand listings, and a cycle of links ends.
+  struct Queued {
+    WideString path;
+    DirectoryIdentity identity;
+    bool known = false;
+  };
+  std::deque<Queued> queue;
+  queue.push_back({pattern, {}, false});
+  std::set<DirectoryIdentity> searched;
   while (!queue.empty()) {
-    const WideString directory = std::move(queue.front());
+    const Queued directory = std::move(queue.front());
     queue.pop_front();
     DirectoryListing listing;
     // One directory that cannot be listed (no permission, removed meanwhile,
     // a path past the system's limit) says nothing about the others, so the
     // search goes on without it.
-    if (!ListDirectory(NarrowToLocale(directory), listing)) continue;
-    // Reached once already, through a link or by a cycle of links.
-    if (!searched.insert({listing.device, listing.inode}).second) continue;
-    for (const DirectoryEntry& entry : listing.entries) {
+    if (!ListDirectory(NarrowToLocale(directory.path), listing)) continue;
+    // Swapped for another directory since it was queued: that one may have
+    // been searched already.
+    if ((!directory.known || listing.identity != directory.identity) &&
+        !searched.insert(listing.identity).second) {
+      continue;
+    }
+    for (DirectoryEntry& entry : listing.entries) {
       if (IsDotOrDotDot(entry.name)) continue;
-      WideString path = JoinPath(directory, WidenFromLocale(entry.name));
+      WideString path = JoinPath(directory.path, WidenFromLocale(entry.name));
       if (entry.isDirectory) {
-        queue.push_back(std::move(path));
+        if (searched.insert(entry.identity).second) {
+          queue.push_back({std::move(path), entry.identity, true});
+        }
       } else if (HasSamiExtension(path)) {
         // Anything else named .smi, FIFOs and dangling links included, is
         // left for the conversion to find unopenable, as any unreadable file is.

@@ -21,6 +21,23 @@ void AppendCodePoint(WideString& out, char32_t c) {
   }
 }
 
+// True when the codeset writes `c` as exactly `bytes`.
+bool NarrowsBackTo(char32_t c, std::string_view bytes) {
+  if (bytes.size() == 1 && static_cast<unsigned char>(bytes[0]) < 0x80 &&
+      c == static_cast<unsigned char>(bytes[0])) {
+    return true;
+  }
+  char back[MB_LEN_MAX];
+  std::mbstate_t state{};
+  const size_t n = std::wcrtomb(back, static_cast<wchar_t>(c), &state);
+  return n == bytes.size() && std::string_view(back, n) == bytes;
+}
+
+bool IsControl(char16_t unit) {
+  if (IsEscape(unit)) unit = static_cast<char16_t>(unit - kEscapeBase);
+  return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+}
+
 }  // namespace
 
 WideString WidenFromLocale(std::string_view narrow) {
@@ -40,8 +57,17 @@ WideString WidenFromLocale(std::string_view narrow) {
       ++i;
       continue;
     }
+    const size_t length = n == 0 ? 1 : n;  // n is 0 for an embedded NUL
+    if (!NarrowsBackTo(static_cast<char32_t>(wide), narrow.substr(i, length))) {
+      // A codeset may give several byte sequences one character (WINDOWS-31J
+      // does): only the one it writes back is taken as that character, so that
+      // a name always opens the very file it was read from.
+      out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(narrow[i])));
+      ++i;
+      continue;
+    }
     AppendCodePoint(out, static_cast<char32_t>(wide));
-    i += n == 0 ? 1 : n;  // n is 0 for an embedded NUL
+    i += length;
   }
   return out;
 }
@@ -76,6 +102,15 @@ std::string NarrowToLocale(WideView text) {
     }
   }
   return out;
+}
+
+WideString ShownOnConsole(WideView name) {
+  WideString shown(name);
+  if (!ConsoleIsTerminal()) return shown;
+  for (char16_t& unit : shown) {
+    if (IsControl(unit)) unit = u'?';
+  }
+  return shown;
 }
 
 void PrintToConsole(WideView text) {

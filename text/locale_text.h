@@ -19,6 +19,15 @@ WideString WidenFromLocale(std::string_view narrow);
 // a character the codeset cannot hold becomes '?'.
 std::string NarrowToLocale(WideView text);
 
+// A file name as the console should show it. On a terminal, control
+// characters (C0, DEL, C1, and bytes that did not decode and would be one)
+// become '?', as ls shows them, so that no name can move the cursor, clear the
+// screen or fake a line of its own; output to a file or pipe keeps every byte.
+WideString ShownOnConsole(WideView name);
+
+// Whether standard output is a terminal.
+bool ConsoleIsTerminal();
+
 // Writes text to standard output in the locale's codeset.
 void PrintToConsole(WideView text);
 

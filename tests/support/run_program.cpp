@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,19 +75,29 @@ bool IsLocaleVariable(const char* entry) {
 }
 
 // Reads both pipes until they close or the deadline passes; false on time-out.
-// Closes each pipe it finishes and sets its entry to -1.
+// Closes each pipe it finishes and sets its entry to -1. Sends `signal` to
+// `pid` once, at `signalAt`.
 bool Drain(int (&readEnds)[2], std::string& out, std::string& err,
-           std::chrono::steady_clock::time_point deadline) {
+           std::chrono::steady_clock::time_point deadline, pid_t pid, int signal,
+           std::chrono::steady_clock::time_point signalAt) {
   pollfd fds[2] = {{readEnds[0], POLLIN, 0}, {readEnds[1], POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = 2;
   while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto now = std::chrono::steady_clock::now();
+    if (signal != 0 && now >= signalAt) {
+      kill(pid, signal);
+      signal = 0;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     if (left.count() <= 0) return false;
+    if (signal != 0) {
+      left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(signalAt - now) +
+                                std::chrono::milliseconds(1));
+    }
     const int ready = poll(fds, 2, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) return false;
+    if (ready == 0) continue;
     if (ready < 0) throw std::runtime_error("poll failed");
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -125,6 +137,22 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  if (options.terminal) {
+    // The terminal's master side stands in for the pipe's read end.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    const int child = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode;
+    if (child < 0 || tcgetattr(child, &mode) != 0) throw std::runtime_error("no pseudo-terminal");
+    cfmakeraw(&mode);
+    tcsetattr(child, TCSANOW, &mode);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    outPipe[0] = master;
+    outPipe[1] = child;
+  }
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -132,6 +160,10 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
     if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 ||
         chdir(cwd.c_str()) != 0) {
       _exit(126);
+    }
+    if (options.uid >= 0) {
+      const auto id = static_cast<uid_t>(options.uid);
+      if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) _exit(126);
     }
     if (options.fileSizeLimit >= 0) {
       const rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
@@ -149,7 +181,9 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
   int readEnds[2] = {outPipe[0], errPipe[0]};
-  if (!Drain(readEnds, result.out, result.err, deadline)) {
+  const auto signalAt = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(options.signalAfterMs);
+  if (!Drain(readEnds, result.out, result.err, deadline, pid, options.signal, signalAt)) {
     result.timedOut = true;
     kill(pid, SIGKILL);
   }

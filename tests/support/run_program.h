@@ -45,6 +45,14 @@ struct RunOptions {
   // past it fails with EFBIG instead of killing the process; -1 leaves it.
   long long fileSizeLimit = -1;
   int timeoutSeconds = 30;
+  // Runs the child as this user and group (no supplementary groups); needs
+  // root. -1 keeps the test's own ids.
+  int uid = -1;
+  // Standard output is a pseudo-terminal (raw: LF stays LF) instead of a pipe.
+  bool terminal = false;
+  // Sends this signal to the child once it has run for signalAfterMs.
+  int signal = 0;
+  int signalAfterMs = 0;
 };
 
 // Runs args[0] (a path, not searched in PATH) with argv = args, in folder cwd.
