@@ -295,6 +295,26 @@ TEST(EndToEndOutputSafety, ManyLinksToOneFolder) {
   EXPECT_EQ(run.status, 0);
 }
 
+// A codeset that reads two byte sequences as one character (WINDOWS-31J has
+// NEC's and IBM's copies of some kanji) must not turn a name into the other
+// file's name.
+TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
+  std::string locpath;
+  const LocaleBuild build = BuildLocale("ja_JP", "WINDOWS-31J", locpath);
+  if (build == LocaleBuild::NoLocaledef) GTEST_SKIP() << "no localedef";
+  ASSERT_EQ(build, LocaleBuild::Built);
+  TempDir dir;
+  const std::string nec = "\xED\x40";  // U+7E8A, also written FA 5C
+  const std::string ibm = "\xFA\x5C";
+  ASSERT_TRUE(WriteFile(dir / (nec + ".smi"), kSmi));
+  ASSERT_TRUE(WriteFile(dir / (ibm + ".smi"), "<SYNC Start=1>other"));
+  const RunResult run = RunLumentrace({nec + ".smi"}, dir.path(),
+                                      {"LOCPATH=" + locpath, "LC_ALL=ja_JP.WINDOWS-31J"});
+  EXPECT_EQ(run.out, BannerText() + SuccessLine(nec + ".smi"));
+  EXPECT_EQ(ReadFile(dir / (nec + ".srt")), Srt());
+  EXPECT_FALSE(FileExists(dir / (ibm + ".srt")));
+}
+
 // On a terminal a name cannot move the cursor, clear the screen or write the
 // clipboard; redirected, the name's bytes are kept as they are.
 TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -96,29 +97,39 @@ std::string SrtBytes(const std::string& utf8) {
   return Encode(crlf, TestEncoding::Utf16LeBom);
 }
 
-LocaleBuild BuildKoreanCp949Locale(std::string& locpath) {
-  // Built once; the folder lives until the test binary exits.
-  static std::unique_ptr<TempDir> folder;
-  static LocaleBuild state = LocaleBuild::Failed;
-  static bool tried = false;
-  if (!tried) {
-    tried = true;
+LocaleBuild BuildLocale(const std::string& input, const std::string& charmap,
+                        std::string& locpath) {
+  // Built once each; the folders live until the test binary exits.
+  struct Built {
+    std::unique_ptr<TempDir> folder;
+    LocaleBuild state = LocaleBuild::Failed;
+  };
+  static std::map<std::string, Built> built;
+  const std::string name = input + "." + charmap;
+  auto found = built.find(name);
+  if (found == built.end()) {
+    Built& entry = built[name];
     std::string localedef;
     if (!FindLocaledef(localedef)) {
-      state = LocaleBuild::NoLocaledef;
+      entry.state = LocaleBuild::NoLocaledef;
     } else {
-      folder = std::make_unique<TempDir>();
+      entry.folder = std::make_unique<TempDir>();
       const RunResult run = RunProgram(
-          {localedef, "-i", "ko_KR", "-f", "CP949", *folder / "ko_KR.CP949"}, folder->path(), {});
+          {localedef, "-i", input, "-f", charmap, *entry.folder / name}, entry.folder->path(), {});
       // localedef exits with 1 when it only warned; the locale is written then too.
-      const bool written = FileExists(*folder / "ko_KR.CP949/LC_CTYPE");
-      state = written && (run.status == 0 || run.status == 1) ? LocaleBuild::Built
-                                                              : LocaleBuild::Failed;
-      if (state == LocaleBuild::Failed) {
+      const bool written = FileExists(*entry.folder / (name + "/LC_CTYPE"));
+      entry.state = written && (run.status == 0 || run.status == 1) ? LocaleBuild::Built
+                                                                    : LocaleBuild::Failed;
+      if (entry.state == LocaleBuild::Failed) {
         ADD_FAILURE() << "localedef failed (status " << run.status << "): " << run.out << run.err;
       }
     }
+    found = built.find(name);
   }
-  if (state == LocaleBuild::Built) locpath = folder->path();
-  return state;
+  if (found->second.state == LocaleBuild::Built) locpath = found->second.folder->path();
+  return found->second.state;
+}
+
+LocaleBuild BuildKoreanCp949Locale(std::string& locpath) {
+  return BuildLocale("ko_KR", "CP949", locpath);
 }
