@@ -2,6 +2,9 @@
 #ifndef LUMENTRACE_CONVERT_ENCODING_PROBE_H_
 #define LUMENTRACE_CONVERT_ENCODING_PROBE_H_
 
+#include <cstdint>
+
+#include "text/text_stream.h"
 #include "text/wide_string.h"
 
 enum SourceEncoding {
@@ -17,10 +20,13 @@ enum SourceEncoding {
 // EncodingUnreadable. A FIFO is never opened, so it cannot hold the run up.
 SourceEncoding DetectEncoding(WideView path);
 
-// The input stream's mode string for an encoding.
-const char* InputModeFor(SourceEncoding encoding);
+// The same decision from a first byte already read (0 for an empty input).
+SourceEncoding EncodingOfFirstByte(int firstByte);
+
+// The input stream's mode for an encoding.
+StreamMode InputModeFor(SourceEncoding encoding);
 
 // Bytes per character in the input's moves: 2 for UTF-16, 1 otherwise.
-long SeekUnitFor(SourceEncoding encoding);
+std::int64_t SeekUnitFor(SourceEncoding encoding);
 
 #endif  // LUMENTRACE_CONVERT_ENCODING_PROBE_H_

@@ -1,14 +1,16 @@
 #include "convert/file_conversion.h"
 
+#include <cstdint>
+
 #include "convert/encoding_probe.h"
 #include "convert/srt_writer.h"
 #include "convert/sync_block.h"
-#include "text/locale_text.h"
+#include "text/char_decoding.h"
+#include "text/code_page.h"
+#include "text/console.h"
 #include "text/path_names.h"
 
 namespace {
-
-constexpr const char* kOutputMode = "w, ccs=UNICODE";
 
 // A block is read twice on purpose: its closing sync tag is the next block's
 // opening tag. After a read the input goes back to the block's last '<' (its
@@ -24,7 +26,7 @@ struct ParsedBlock {
   SyncBlock block;
   WideString timeLine;
   WideString caption;
-  long length = -1;  // seek-back length, -1 for an empty block
+  std::int64_t length = -1;  // seek-back length, -1 for an empty block
 };
 
 ParsedBlock ReadAndParse(TextStream& input) {
@@ -59,7 +61,7 @@ void WriteMergedRun(TextStream& input, TextStream& output, CueCounter& counter,
   const WideString& first = current.block.text;
   const WideString& last = lastRepeat.text;
   WideString span = Left(first, ReverseFind(first, u'<'));
-  const long lastOpen = ReverseFind(last, u'<');
+  const std::int64_t lastOpen = ReverseFind(last, u'<');
   span.append(last, lastOpen < 0 ? 0 : static_cast<size_t>(lastOpen), WideString::npos);
   WideString timeLine;
   WideString caption;
@@ -91,7 +93,7 @@ void SkipHeader(TextStream& input) {
   }
 }
 
-void ConvertStream(TextStream& input, TextStream& output, long seekUnit) {
+void ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit) {
   SkipHeader(input);
   CueCounter counter;
   // Each pass reads the current block and the one after it. Nothing but the
@@ -132,9 +134,10 @@ int ConvertFile(const WideString& path) {
     return -1;
   }
   TextStream input;
-  if (!OpenTextStream(input, NarrowToLocale(path), InputModeFor(encoding))) return -1;
+  if (!OpenTextStream(input, path, InputModeFor(encoding), &CodePageDecoderFor(AnsiCodePageName())))
+    return -1;
   TextStream output;
-  if (!OpenTextStream(output, NarrowToLocale(OutputPathFor(path)), kOutputMode)) return -1;
+  if (!OpenOutputStream(output, OutputPathFor(path))) return -1;
 
   ConvertStream(input, output, SeekUnitFor(encoding));
 
@@ -149,4 +152,18 @@ int ConvertFile(const WideString& path) {
   message += u"' conversion is complete!!\n";
   PrintToConsole(message);
   return 0;
+}
+
+std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage) {
+  const SourceEncoding encoding =
+      EncodingOfFirstByte(sami.empty() ? 0 : static_cast<unsigned char>(sami[0]));
+  TextStream input;
+  OpenTextStreamOverBytes(input, sami, InputModeFor(encoding), &codePage);
+  std::string srt;
+  TextStream output;
+  OpenOutputStreamInMemory(output, srt);
+  ConvertStream(input, output, SeekUnitFor(encoding));
+  CloseTextStream(output);
+  CloseTextStream(input);
+  return srt;
 }

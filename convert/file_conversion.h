@@ -2,6 +2,10 @@
 #ifndef LUMENTRACE_CONVERT_FILE_CONVERSION_H_
 #define LUMENTRACE_CONVERT_FILE_CONVERSION_H_
 
+#include <cstdint>
+#include <string>
+
+#include "text/char_decoding.h"
 #include "text/text_stream.h"
 #include "text/wide_string.h"
 
@@ -15,9 +19,14 @@
 // On success prints "[SUCCESS] '<file name>' conversion is complete!!".
 int ConvertFile(const WideString& path);
 
+// Converts the bytes of a SAMI file as ConvertFile converts the file: the
+// first byte chooses the reading, and `codePage` decodes ANSI input. Returns
+// the bytes of the .srt file.
+std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage);
+
 // Converts an open input into an open output: skips the header, then writes
 // the cues. `seekUnit` is 2 for UTF-16 input and 1 otherwise.
-void ConvertStream(TextStream& input, TextStream& output, long seekUnit);
+void ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit);
 
 // Moves the input to the '<' of the first sync tag, or leaves it at the end.
 void SkipHeader(TextStream& input);

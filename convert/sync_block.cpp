@@ -100,7 +100,7 @@ bool ScanSyncTime(WideView text, std::int32_t& ms) {
   return true;
 }
 
-long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
+std::int64_t ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
   if (block.empty()) return -1;
   const size_t firstClose = block.find(u'>');
   std::int32_t start = 0;
@@ -123,6 +123,6 @@ long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
   AppendSrtTime(timeLine, end);
   // Without any '<' the length counts from one before the start, as a search
   // that found nothing (-1) would have it.
-  if (lastOpen == WideView::npos) return static_cast<long>(block.size()) + 1;
-  return static_cast<long>(block.size() - tailStart);
+  if (lastOpen == WideView::npos) return static_cast<std::int64_t>(block.size()) + 1;
+  return static_cast<std::int64_t>(block.size() - tailStart);
 }

@@ -43,6 +43,6 @@ bool ScanSyncTime(WideView text, std::int32_t& ms);
 // or -1 for an empty block, leaving the outputs untouched. A start that does
 // not scan is 0; an end that does not scan (a block ending in caption text or a
 // non-sync tag) equals the start.
-long ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption);
+std::int64_t ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption);
 
 #endif  // LUMENTRACE_CONVERT_SYNC_BLOCK_H_

@@ -1,6 +1,6 @@
 #include "driver/banner.h"
 
-#include "text/locale_text.h"
+#include "text/console.h"
 #include "text/wide_string.h"
 
 namespace {

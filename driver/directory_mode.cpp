@@ -1,8 +1,5 @@
 #include "driver/directory_mode.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <cstddef>
 #include <deque>
 #include <set>
@@ -10,19 +7,16 @@
 
 #include "convert/file_conversion.h"
 #include "driver/directory_listing.h"
-#include "text/locale_text.h"
+#include "text/file_system.h"
+#include "text/native_path.h"
 #include "text/path_names.h"
 
 namespace {
 
-bool IsDotOrDotDot(const std::string& name) {
-  return name == "." || name == "..";
-}
-
 WideString JoinPath(const WideString& directory, const WideString& name) {
   WideString path = directory;
-  // The root is the one directory whose path already ends in '/'.
-  if (path.empty() || path.back() != u'/') path += u'/';
+  // A root ("/", "C:\\") is the one directory whose path already ends in a separator.
+  if (path.empty() || !IsPathSeparator(path.back())) path += kPathSeparator;
   path += name;
   return path;
 }
@@ -30,12 +24,10 @@ WideString JoinPath(const WideString& directory, const WideString& name) {
 }  // namespace
 
 WideString CurrentDirectoryOrDot() {
-  // A fixed buffer on purpose: a directory deeper than PATH_MAX gets "." and
-  // relative paths, which the file system can still open, where its absolute
-  // name would be too long for every call that takes a path.
-  char buffer[PATH_MAX];
-  if (getcwd(buffer, sizeof buffer) == nullptr) return u".";
-  return WidenFromLocale(buffer);
+  // Relative paths from "." still name everything below a directory whose
+  // absolute name cannot be had.
+  WideString directory = CurrentDirectory();
+  return directory.empty() ? WideString(u".") : directory;
 }
 
 void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results) {
@@ -59,7 +51,7 @@ void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results
     // One directory that cannot be listed (no permission, removed meanwhile,
     // a path past the system's limit) says nothing about the others, so the
     // search goes on without it.
-    if (!ListDirectory(NarrowToLocale(directory.path), listing)) continue;
+    if (!ListDirectory(directory.path, listing)) continue;
     // Swapped for another directory since it was queued: that one may have
     // been searched already.
     if ((!directory.known || listing.identity != directory.identity) &&
@@ -67,8 +59,7 @@ void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results
       continue;
     }
     for (DirectoryEntry& entry : listing.entries) {
-      if (IsDotOrDotDot(entry.name)) continue;
-      WideString path = JoinPath(directory.path, WidenFromLocale(entry.name));
+      WideString path = JoinPath(directory.path, entry.name);
       if (entry.isDirectory) {
         if (searched.insert(entry.identity).second) {
           queue.push_back({std::move(path), entry.identity, true});

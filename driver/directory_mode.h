@@ -20,7 +20,7 @@ WideString CurrentDirectoryOrDot();
 // whose name ends in ".smi" (any ASCII case) and that is not a directory, in
 // breadth-first order: the directory's own entries first, then each level of
 // subdirectories. Within a directory, entries go in byte order of their names.
-// Paths are `pattern` joined with the names by '/'. Symbolic links to
+// Paths are `pattern` joined with the names by the platform's separator. Symbolic links to
 // directories are followed, and each directory is searched once however many
 // paths lead to it, so a cycle of links ends. A directory that cannot be
 // listed is passed over silently and the search goes on with the rest.

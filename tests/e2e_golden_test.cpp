@@ -1,4 +1,5 @@
-// Golden files: each tests/data/NAME.smi converts to exactly tests/data/NAME.srt.
+// Golden files: each tests/data/NAME.smi converts to exactly tests/data/NAME.srt,
+// both in the test process (bytes in, bytes out) and through the program.
 // The inputs are ASCII with CR LF line ends, read under the C locale.
 #include <gtest/gtest.h>
 
@@ -6,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "convert/file_conversion.h"
 #include "tests/support/console_text.h"
 #include "tests/support/run_program.h"
+#include "tests/support/test_text.h"
 
 namespace {
 
@@ -36,6 +39,7 @@ TEST(EndToEndGolden, EachSamiFileConvertsToItsSrtFile) {
     const std::string srt = ReadFile(std::string(LUMENTRACE_TEST_DATA) + "/" + name + ".srt");
     ASSERT_FALSE(smi.empty());
     ASSERT_EQ(srt.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(ConvertBytes(smi, CodePageDecoderFor("CP1252")), srt) << "in the test process";
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "in.smi", smi));
     const RunResult run = RunLumentrace({"in.smi"}, dir.path());
@@ -43,6 +47,21 @@ TEST(EndToEndGolden, EachSamiFileConvertsToItsSrtFile) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(ReadFile(dir / "in.srt"), srt);
   }
+}
+
+// Converting bytes in memory makes the file conversion's decision from the
+// first byte, and reads ANSI input in the code page it is handed.
+TEST(ConvertBytes, FirstByteChoosesTheReading) {
+  const std::string text = "<SYNC Start=100>\xEC\xBA\xA1\xEC\x85\x98<SYNC Start=200>&nbsp;";
+  const std::string srt = SrtBytes("1\n00:00:00,100 --> 00:00:00,200\n\xEC\xBA\xA1\xEC\x85\x98");
+  for (TestEncoding encoding :
+       {TestEncoding::Utf16LeBom, TestEncoding::Utf8Bom, TestEncoding::Utf8, TestEncoding::Cp949}) {
+    SCOPED_TRACE(EncodingName(encoding));
+    EXPECT_EQ(ConvertBytes(Encode(text, encoding), CodePageDecoderFor("CP949")), srt);
+  }
+  // The same CP949 bytes in another code page are other characters.
+  EXPECT_NE(ConvertBytes(Encode(text, TestEncoding::Cp949), CodePageDecoderFor("CP1252")), srt);
+  EXPECT_EQ(ConvertBytes("", CodePageDecoderFor("CP1252")), "\xFF\xFE");
 }
 
 TEST(EndToEndGolden, EveryPairInTheDataFolderIsListed) {

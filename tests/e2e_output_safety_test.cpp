@@ -19,6 +19,7 @@
 #include "tests/support/console_text.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_text.h"
+#include "text/locale_text.h"
 #include "text/output_file.h"
 
 namespace {
@@ -86,7 +87,8 @@ std::vector<SafetyCase> Cases() {
        true, true, [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "kept.srt"), Srt()); }},
       {"link to a device node", "", false,
        [](const TempDir& dir) { ASSERT_EQ(symlink("/dev/null", (dir / "film.srt").c_str()), 0); },
-       false, false, [](const TempDir&, bool) { EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode)); }},
+       false, false,
+       [](const TempDir&, bool) { EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode)); }},
       {"a device node itself", "", true,
        [](const TempDir& dir) {
          ASSERT_EQ(mknod((dir / "film.srt").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
@@ -116,8 +118,7 @@ std::vector<SafetyCase> Cases() {
          Share(dir / "film.srt", 0666);
          Share(dir.path(), 0555);
        },
-       true, true,
-       [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "film.srt"), Srt()); }},
+       true, true, [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "film.srt"), Srt()); }},
   };
 }
 
@@ -143,7 +144,8 @@ TEST(EndToEndOutputSafety, TouchesOnlyWhatWritingTheSrtWould) {
       const std::vector<std::string> before = ListDir(folder);
       RunOptions options;
       if (ordinary && IsRoot()) options.uid = kOrdinaryUser;
-      const RunResult run = RunLumentrace({std::string(c.folder) + "film.smi"}, dir.path(), {}, options);
+      const RunResult run =
+          RunLumentrace({std::string(c.folder) + "film.smi"}, dir.path(), {}, options);
       Share(dir.path(), 0777);
       EXPECT_FALSE(run.timedOut);
       const bool converts = ordinary ? c.userConverts : c.rootConverts;
@@ -156,7 +158,8 @@ TEST(EndToEndOutputSafety, TouchesOnlyWhatWritingTheSrtWould) {
       }
       EXPECT_EQ(ListDir(folder), before) << "nothing added, nothing removed";
       // Written in place only where the folder itself refused the ordinary user.
-      if (ordinary && c.name == std::string("folder not writable, .srt writable: written in place")) {
+      if (ordinary &&
+          c.name == std::string("folder not writable, .srt writable: written in place")) {
         EXPECT_EQ(StatOf(folder + "film.srt").st_ino, inodeBefore);
       }
       c.check(dir, converts);
@@ -212,7 +215,7 @@ TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
       std::signal(sig, SIG_DFL);
       UseNamedTemporaryFiles(true);
       OutputFile file;
-      if (!CreateOutputFile(file, dir / "film.srt")) _exit(1);
+      if (!CreateOutputFile(file, WidenFromLocale(dir / "film.srt"))) _exit(1);
       WriteOutputBytes(file, "new", 3);
       if (ListDir(dir.path()).size() != 2) _exit(2);  // the named file is there
       raise(sig);
@@ -231,7 +234,7 @@ TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
     OutputFile file;
-    ASSERT_TRUE(CreateOutputFile(file, dir / "film.srt"));
+    ASSERT_TRUE(CreateOutputFile(file, WidenFromLocale(dir / "film.srt")));
     WriteOutputBytes(file, "new", 3);
     if (commit) {
       EXPECT_TRUE(CommitOutputFile(file));
@@ -308,8 +311,8 @@ TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
   const std::string ibm = "\xFA\x5C";
   ASSERT_TRUE(WriteFile(dir / (nec + ".smi"), kSmi));
   ASSERT_TRUE(WriteFile(dir / (ibm + ".smi"), "<SYNC Start=1>other"));
-  const RunResult run = RunLumentrace({nec + ".smi"}, dir.path(),
-                                      {"LOCPATH=" + locpath, "LC_ALL=ja_JP.WINDOWS-31J"});
+  const RunResult run =
+      RunLumentrace({nec + ".smi"}, dir.path(), {"LOCPATH=" + locpath, "LC_ALL=ja_JP.WINDOWS-31J"});
   EXPECT_EQ(run.out, BannerText() + SuccessLine(nec + ".smi"));
   EXPECT_EQ(ReadFile(dir / (nec + ".srt")), Srt());
   EXPECT_FALSE(FileExists(dir / (ibm + ".srt")));
@@ -319,7 +322,9 @@ TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
 // clipboard; redirected, the name's bytes are kept as they are.
 TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {
   TempDir dir;
-  const std::string name = "\x1b[2J\x1b]52;c;aGk=\x07\x7f\xc2\x9b" "6n.smi";
+  const std::string name =
+      "\x1b[2J\x1b]52;c;aGk=\x07\x7f\xc2\x9b"
+      "6n.smi";
   ASSERT_TRUE(WriteFile(dir / name, kSmi));
   for (bool terminal : {true, false}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -88,7 +89,7 @@ TEST(ScanSyncTime, ReadsTheNumberAfterTheExactLiteral) {
 TEST(ParseSyncBlock, GivesTimeLineCaptionAndSeekBackLength) {
   struct Case {
     WideString block;
-    long length;
+    std::int64_t length;
     WideString timeLine, caption;
   } cases[] = {
       {u"<sync start=1000><p class=kr>Hello<br>World<sync start=60000>", 18,

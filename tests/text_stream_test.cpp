@@ -24,9 +24,10 @@ std::vector<Read> ReadAll(TextStream& stream) {
   return reads;
 }
 
-std::vector<Read> ReadBytes(const std::string& bytes, StreamMode mode) {
+std::vector<Read> ReadBytes(const std::string& bytes, StreamMode mode,
+                            const char* codePage = "CP1252") {
   TextStream stream;
-  OpenTextStreamOverBytes(stream, bytes, mode);
+  OpenTextStreamOverBytes(stream, bytes, mode, &CodePageDecoderFor(codePage));
   return ReadAll(stream);
 }
 
@@ -77,10 +78,11 @@ TEST(TextStream, AnsiReadsValidUtf8AsUtf8) {
 }
 
 TEST(TextStream, AnsiDecodesTheCodePageOneCharacterAtATime) {
-  // CP1252 is the code page until a locale says otherwise: 0x80 is the euro sign.
-  ASSERT_EQ(AnsiCodePageName(), "CP1252");
+  // The stream reads in the code page it is handed, whatever the process's
+  // locale: in CP1252 0x80 is the euro sign, in CP949 B0 A1 is one syllable.
   ExpectReads(ReadBytes("\x80\xE9\r\n", StreamMode::AnsiText),
               {{0x20AC, 1}, {0x00E9, 2}, {u'\n', 4}});
+  ExpectReads(ReadBytes("\xB0\xA1\r\n", StreamMode::AnsiText, "CP949"), {{0xAC00, 2}, {u'\n', 4}});
 }
 
 TEST(CodePageDecoder, DecodesDoubleByteCharactersAndRecoversFromBadOnes) {

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 TEST(WideString, SearchesReportMissesAsMinusOne) {
   const WideString text = u"<sync start=1>";
   EXPECT_EQ(Find(text, u"start"), 6);
   EXPECT_EQ(Find(text, u"<", 1), -1);
-  EXPECT_EQ(Find(text, u"", static_cast<long>(text.size())), static_cast<long>(text.size()));
-  EXPECT_EQ(Find(text, u">", static_cast<long>(text.size())), -1);
+  EXPECT_EQ(Find(text, u"", static_cast<std::int64_t>(text.size())),
+            static_cast<std::int64_t>(text.size()));
+  EXPECT_EQ(Find(text, u">", static_cast<std::int64_t>(text.size())), -1);
   EXPECT_EQ(Find(text, u"s", 99), -1);
   EXPECT_EQ(FindOneOf(text, u"=>"), 11);
   EXPECT_EQ(FindOneOf(text, u"#%"), -1);

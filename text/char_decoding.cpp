@@ -1,48 +1,18 @@
 #include "text/char_decoding.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstring>
 #include <map>
 
 namespace {
 
-// Table entries: a code point, or one of these two markers (both beyond U+10FFFF).
-constexpr std::uint32_t kInvalid = 0xFFFFFFFFu;
-constexpr std::uint32_t kIncomplete = 0xFFFFFFFEu;
-
 bool IsContinuation(unsigned char b, unsigned char low = 0x80, unsigned char high = 0xBF) {
   return b >= low && b <= high;
 }
 
-// Asks iconv for the one character that the `size` bytes form, on a fresh state.
-std::uint32_t AskIconv(iconv_t converter, const unsigned char* bytes, size_t size) {
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  char input[8];
-  for (size_t i = 0; i < size; ++i) input[i] = static_cast<char>(bytes[i]);
-  unsigned char output[32];
-  char* in = input;
-  size_t inLeft = size;
-  char* out = reinterpret_cast<char*>(output);
-  size_t outLeft = sizeof output;
-  if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) {
-    return errno == EINVAL ? kIncomplete : kInvalid;
-  }
-  // Decoders that compose (CP1255, CP1258) hold a base letter back until they
-  // see what follows; flushing gives it up as the character on its own.
-  if (iconv(converter, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
-    return kInvalid;
-  if (inLeft != 0 || sizeof output - outLeft != 4) return kInvalid;
-  return static_cast<std::uint32_t>(output[0]) | static_cast<std::uint32_t>(output[1]) << 8 |
-         static_cast<std::uint32_t>(output[2]) << 16 | static_cast<std::uint32_t>(output[3]) << 24;
-}
-
 void FillTables(CodePageDecoder& decoder) {
-  auto converter = static_cast<iconv_t>(decoder.converter);
   for (unsigned b = 0; b < 256; ++b) {
     const unsigned char byte = static_cast<unsigned char>(b);
-    decoder.single[b] = AskIconv(converter, &byte, 1);
+    decoder.single[b] = AskSystemConverter(decoder.converter, &byte, 1);
   }
 }
 
@@ -50,10 +20,9 @@ std::array<std::uint32_t, 256>& PairTable(CodePageDecoder& decoder, unsigned cha
   auto& table = decoder.pairs[lead];
   if (!table) {
     table = std::make_unique<std::array<std::uint32_t, 256>>();
-    auto converter = static_cast<iconv_t>(decoder.converter);
     for (unsigned t = 0; t < 256; ++t) {
       const unsigned char bytes[2] = {lead, static_cast<unsigned char>(t)};
-      (*table)[t] = AskIconv(converter, bytes, 2);
+      (*table)[t] = AskSystemConverter(decoder.converter, bytes, 2);
     }
   }
   return *table;
@@ -120,16 +89,15 @@ bool IsValidUtf8(const unsigned char* p, size_t size) {
 }
 
 CodePageDecoder::~CodePageDecoder() {
-  if (converter != nullptr && converter != reinterpret_cast<void*>(-1))
-    iconv_close(static_cast<iconv_t>(converter));
+  if (converter != nullptr) CloseSystemConverter(converter);
 }
 
 CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {
   static std::map<std::string, std::unique_ptr<CodePageDecoder>> decoders;
   auto& slot = decoders[codePage];
   if (!slot) {
-    iconv_t converter = iconv_open("UTF-32LE", codePage.c_str());
-    if (converter == reinterpret_cast<iconv_t>(-1)) converter = iconv_open("UTF-32LE", "CP1252");
+    SystemConverter* converter = OpenSystemConverter(codePage);
+    if (converter == nullptr) converter = OpenSystemConverter("CP1252");
     slot = std::make_unique<CodePageDecoder>();
     slot->converter = converter;
     FillTables(*slot);
@@ -144,10 +112,9 @@ DecodedChar DecodeCodePage(CodePageDecoder& decoder, const unsigned char* p, siz
   const std::uint32_t second = PairTable(decoder, p[0])[p[1]];
   if (second == kInvalid) return {kReplacementChar, 1};
   if (second != kIncomplete) return {second, 2};
-  // Three- and four-byte characters (EUC-JP, GB18030) are rare: ask iconv each time.
-  auto converter = static_cast<iconv_t>(decoder.converter);
+  // Three- and four-byte characters (EUC-JP, GB18030) are rare: ask each time.
   for (size_t size = 3; size <= 4 && size <= available; ++size) {
-    const std::uint32_t value = AskIconv(converter, p, size);
+    const std::uint32_t value = AskSystemConverter(decoder.converter, p, size);
     if (value == kInvalid) break;
     if (value != kIncomplete) return {value, static_cast<std::uint32_t>(size)};
   }

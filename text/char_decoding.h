@@ -25,22 +25,36 @@ DecodedChar DecodeUtf8(const unsigned char* p, size_t available);
 // True when the bytes are well-formed UTF-8 from start to end (pure ASCII is).
 bool IsValidUtf8(const unsigned char* p, size_t size);
 
-// A code page decoder: iconv answers for each byte sequence once, and the
-// answers are kept in tables, so that decoding is a lookup. Each character is
-// decoded on its own, with no composition across characters.
+// The system's own decoder for a code page: iconv on POSIX systems,
+// MultiByteToWideChar on Windows. Each platform provides these three.
+struct SystemConverter;
+// Opens the decoder for a code page named like "CP949"; null when the system
+// does not know it.
+SystemConverter* OpenSystemConverter(const std::string& codePage);
+void CloseSystemConverter(SystemConverter* converter);
+// What the `size` bytes (1 to 4) form on their own, from a fresh state: a
+// code point, kInvalid, or kIncomplete when they only begin a character.
+constexpr std::uint32_t kInvalid = 0xFFFFFFFFu;  // both markers lie beyond U+10FFFF
+constexpr std::uint32_t kIncomplete = 0xFFFFFFFEu;
+std::uint32_t AskSystemConverter(SystemConverter* converter, const unsigned char* bytes,
+                                 size_t size);
+
+// A code page decoder: the system answers for each byte sequence once, and
+// the answers are kept in tables, so that decoding is a lookup. Each
+// character is decoded on its own, with no composition across characters.
 struct CodePageDecoder {
   CodePageDecoder() = default;
   CodePageDecoder(const CodePageDecoder&) = delete;
   CodePageDecoder& operator=(const CodePageDecoder&) = delete;
   ~CodePageDecoder();  // closes the converter
 
-  void* converter = nullptr;  // iconv_t from the code page to UTF-32LE
+  SystemConverter* converter = nullptr;
   std::array<std::uint32_t, 256> single{};
   std::array<std::unique_ptr<std::array<std::uint32_t, 256>>, 256> pairs;
 };
 
-// The decoder for an iconv code page name, made on first use and kept for the
-// life of the process. Falls back to CP1252 when iconv does not know the name.
+// The decoder for a code page name, made on first use and kept for the life
+// of the process. Falls back to CP1252 when the system does not know the name.
 CodePageDecoder& CodePageDecoderFor(const std::string& codePage);
 
 // Decodes the character at `p` (`available` > 0 bytes) in the decoder's code page.

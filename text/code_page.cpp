@@ -1,7 +1,5 @@
 #include "text/code_page.h"
 
-#include <langinfo.h>
-
 #include <clocale>
 #include <cstdlib>
 
@@ -12,12 +10,16 @@ std::string& SelectedCodePage() {
   return name;
 }
 
-bool IsOneOf(std::string_view value, std::initializer_list<std::string_view> names) {
+}  // namespace
+
+bool IsOneOfNames(std::string_view value, std::initializer_list<std::string_view> names) {
   for (std::string_view name : names) {
     if (value == name) return true;
   }
   return false;
 }
+
+namespace {
 
 std::string Lowercase(std::string_view text) {
   std::string out(text);
@@ -45,19 +47,20 @@ std::string AnsiCodePageForLocaleName(std::string_view localeName) {
   if (language == "ko") return "CP949";
   if (language == "ja") return "CP932";
   if (language == "zh") {
-    return IsOneOf(territory, {"tw", "hk", "mo"}) ? "CP950" : "CP936";
+    return IsOneOfNames(territory, {"tw", "hk", "mo"}) ? "CP950" : "CP936";
   }
   if (language == "th") return "CP874";
   if (language == "vi") return "CP1258";
   if (language == "sr" && modifier == "latin") return "CP1250";
-  if (IsOneOf(language, {"ru", "uk", "be", "bg", "mk", "sr", "kk", "ky", "tt", "mn"}))
+  if (IsOneOfNames(language, {"ru", "uk", "be", "bg", "mk", "sr", "kk", "ky", "tt", "mn"}))
     return "CP1251";
-  if (IsOneOf(language, {"pl", "cs", "sk", "hu", "hr", "sl", "ro", "sq", "bs"})) return "CP1250";
+  if (IsOneOfNames(language, {"pl", "cs", "sk", "hu", "hr", "sl", "ro", "sq", "bs"}))
+    return "CP1250";
   if (language == "el") return "CP1253";
-  if (IsOneOf(language, {"tr", "az"})) return "CP1254";
+  if (IsOneOfNames(language, {"tr", "az"})) return "CP1254";
   if (language == "he") return "CP1255";
-  if (IsOneOf(language, {"ar", "fa", "ur"})) return "CP1256";
-  if (IsOneOf(language, {"et", "lv", "lt"})) return "CP1257";
+  if (IsOneOfNames(language, {"ar", "fa", "ur"})) return "CP1256";
+  if (IsOneOfNames(language, {"et", "lv", "lt"})) return "CP1257";
   return "CP1252";
 }
 
@@ -69,15 +72,7 @@ std::string RequestedLocaleName() {
   return "C";
 }
 
-void SelectUserLocale() {
-  const bool installed = std::setlocale(LC_ALL, "") != nullptr;
-  std::string codePage = AnsiCodePageForLocaleName(RequestedLocaleName());
-  if (installed) {
-    const std::string codeset = nl_langinfo(CODESET);
-    if (!codeset.empty() && !IsOneOf(codeset, {"UTF-8", "ANSI_X3.4-1968", "ASCII", "US-ASCII"})) {
-      codePage = codeset;
-    }
-  }
+void SetAnsiCodePageName(const std::string& codePage) {
   SelectedCodePage() = codePage;
 }
 

@@ -7,16 +7,21 @@
 #ifndef LUMENTRACE_TEXT_CODE_PAGE_H_
 #define LUMENTRACE_TEXT_CODE_PAGE_H_
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 // Selects the user's default locale for every category and works out the ANSI
-// code page from it. Call once, first thing.
+// code page from it. Call once, first thing. (Each platform provides this.)
 void SelectUserLocale();
 
-// The iconv name of the code page ANSI input is read in ("CP1252" until
-// SelectUserLocale has run).
+// The name of the code page ANSI input is read in, such as "CP949" ("CP1252"
+// until SelectUserLocale has run), and the setter SelectUserLocale uses.
 const std::string& AnsiCodePageName();
+void SetAnsiCodePageName(const std::string& codePage);
+
+// True when `value` is one of `names`.
+bool IsOneOfNames(std::string_view value, std::initializer_list<std::string_view> names);
 
 // The Windows ANSI code page for a locale name such as "ko_KR.UTF-8",
 // "sr_RS@latin" or "C"; CP1252 for every language without one of its own.

@@ -14,7 +14,7 @@ void Flush(OutputFile& file) {
 
 }  // namespace
 
-bool CreateOutputFile(OutputFile& file, const std::string& path) {
+bool CreateOutputFile(OutputFile& file, WideView path) {
   file.memory = nullptr;
   file.failed = false;
   file.buffer.clear();

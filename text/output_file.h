@@ -25,6 +25,8 @@
 #include <memory>
 #include <string>
 
+#include "text/wide_string.h"
+
 // The platform's side of an open output file.
 struct NativeOutput;
 struct NativeOutputDeleter {
@@ -38,9 +40,9 @@ struct OutputFile {
   bool failed = false;  // a write has failed; later writes are dropped
 };
 
-// Opens the output for `path` (as the file system names it). Returns false,
-// with nothing created or changed, when it cannot be opened for writing.
-bool CreateOutputFile(OutputFile& file, const std::string& path);
+// Opens the output for `path`. Returns false, with nothing created or
+// changed, when it cannot be opened for writing.
+bool CreateOutputFile(OutputFile& file, WideView path);
 
 // Directs the output to `bytes`, which it empties first.
 void CreateOutputInMemory(OutputFile& file, std::string& bytes);
@@ -60,7 +62,7 @@ void AbandonOutputFile(OutputFile& file);
 void UseNamedTemporaryFiles(bool named);
 
 // The platform side, used by the functions above.
-bool CreateNativeOutput(OutputFile& file, const std::string& path);
+bool CreateNativeOutput(OutputFile& file, WideView path);
 bool WriteNativeOutput(NativeOutput& native, const char* bytes, size_t size);
 bool CommitNativeOutput(NativeOutput& native);
 void AbandonNativeOutput(NativeOutput& native);

@@ -20,6 +20,7 @@
 #include <ctime>
 #include <string>
 
+#include "text/native_path.h"
 #include "text/output_file.h"
 
 #ifndef O_PATH
@@ -195,9 +196,8 @@ bool CreateTemp(NativeOutput& out) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TempNameCandidate();
     SetPending(out.folder, name);
-    const int descriptor =
-        openat(out.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-               kTempMode);
+    const int descriptor = openat(out.folder, name.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempMode);
     if (descriptor >= 0) {
       out.descriptor = descriptor;
       out.tempName = name;
@@ -311,7 +311,8 @@ void NativeOutputDeleter::operator()(NativeOutput* native) const {
   delete native;
 }
 
-bool CreateNativeOutput(OutputFile& file, const std::string& path) {
+bool CreateNativeOutput(OutputFile& file, WideView widePath) {
+  const NativePath path = ToNativePath(widePath);
   auto out = std::unique_ptr<NativeOutput, NativeOutputDeleter>(new NativeOutput);
   int folder = -1;
   std::string name;
@@ -349,7 +350,8 @@ bool CommitNativeOutput(NativeOutput& out) {
       // Only root may give a file away; an ordinary user's output stays theirs.
     }
   }
-  const mode_t mode = out.existed ? (out.original.st_mode & 07777) : (kNewFileMode & ~CurrentUmask());
+  const mode_t mode =
+      out.existed ? (out.original.st_mode & 07777) : (kNewFileMode & ~CurrentUmask());
   bool ok = fchmod(out.descriptor, mode) == 0;
   if (ok && out.unnamed) {
     const std::string name = TempNameCandidate();

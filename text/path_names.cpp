@@ -1,8 +1,11 @@
 #include "text/path_names.h"
 
+#include "text/native_path.h"
+
 WideView FindFileName(WideView path) {
-  const size_t slash = path.rfind(u'/');
-  return slash == WideView::npos ? path : path.substr(slash + 1);
+  size_t start = path.size();
+  while (start > 0 && !IsPathSeparator(path[start - 1])) --start;
+  return path.substr(start);
 }
 
 WideView FindExtension(WideView path) {

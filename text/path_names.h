@@ -1,10 +1,11 @@
-// File-name rules for paths held as WideString, with '/' as the separator.
+// File-name rules for paths held as WideString, with the platform's separators
+// ('/' on POSIX systems; '\\', '/' and a drive's ':' on Windows).
 #ifndef LUMENTRACE_TEXT_PATH_NAMES_H_
 #define LUMENTRACE_TEXT_PATH_NAMES_H_
 
 #include "text/wide_string.h"
 
-// What follows the last '/' (the whole path when there is none).
+// What follows the last separator (the whole path when there is none).
 WideView FindFileName(WideView path);
 
 // The extension of the path's last component: from its last '.', dot included;

@@ -1,34 +1,10 @@
 #include "text/text_stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include "text/code_page.h"
+#include "text/file_system.h"
 
 namespace {
 
 constexpr char16_t kLeadSurrogateBase = 0xD7C0;  // 0xD800 - (0x10000 >> 10)
-
-bool ReadWholeFile(int descriptor, std::string& bytes) {
-  struct stat st;
-  if (fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  bytes.clear();
-  if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    const ssize_t n = read(descriptor, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
-}
 
 // Splits a code point into the unit to return now and the one to return next.
 char16_t Deliver(TextStream& stream, char32_t codePoint) {
@@ -37,7 +13,7 @@ char16_t Deliver(TextStream& stream, char32_t codePoint) {
   return static_cast<char16_t>(kLeadSurrogateBase + (codePoint >> 10));
 }
 
-void PrepareInput(TextStream& stream) {
+void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   stream.position = 0;
   stream.atEnd = false;
   stream.pendingLow = 0;
@@ -50,50 +26,41 @@ void PrepareInput(TextStream& stream) {
   // Today's commonest subtitle file is UTF-8 without a byte-order mark; a file in a
   // legacy code page with any non-ASCII text is practically never valid UTF-8.
   if (stream.mode == StreamMode::AnsiText && !IsValidUtf8(data, stream.bytes.size())) {
-    stream.codePage = &CodePageDecoderFor(AnsiCodePageName());
+    stream.codePage = codePage != nullptr ? codePage : &CodePageDecoderFor("CP1252");
   }
   stream.open = true;
 }
 
 }  // namespace
 
-bool ParseStreamMode(const char* modeString, StreamMode& mode) {
-  if (std::strcmp(modeString, "rb, ccs=UNICODE") == 0) {
-    mode = StreamMode::Utf16Binary;
-  } else if (std::strcmp(modeString, "r") == 0) {
-    mode = StreamMode::AnsiText;
-  } else if (std::strcmp(modeString, "r, ccs=UTF-8") == 0) {
-    mode = StreamMode::Utf8Text;
-  } else if (std::strcmp(modeString, "w, ccs=UNICODE") == 0) {
-    mode = StreamMode::Utf16Output;
-  } else {
-    return false;
-  }
+bool OpenTextStream(TextStream& stream, WideView path, StreamMode mode, CodePageDecoder* codePage) {
+  if (mode == StreamMode::Utf16Output) return false;
+  stream.mode = mode;
+  if (!ReadWholeFile(path, stream.bytes)) return false;
+  PrepareInput(stream, codePage);
   return true;
 }
 
-bool OpenTextStream(TextStream& stream, const std::string& path, const char* modeString) {
-  if (!ParseStreamMode(modeString, stream.mode)) return false;
-  if (stream.mode == StreamMode::Utf16Output) {
-    if (!CreateOutputFile(stream.output, path)) return false;
-    stream.open = true;
-    WriteOutputBytes(stream.output, "\xFF\xFE", 2);
-    return true;
-  }
-  // O_NONBLOCK: a FIFO must never hold the run up; only regular files are read.
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return false;
-  const bool read = ReadWholeFile(descriptor, stream.bytes);
-  close(descriptor);
-  if (!read) return false;
-  PrepareInput(stream);
-  return true;
-}
-
-void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode) {
+void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
+                             CodePageDecoder* codePage) {
   stream.mode = mode;
   stream.bytes = std::move(bytes);
-  PrepareInput(stream);
+  PrepareInput(stream, codePage);
+}
+
+bool OpenOutputStream(TextStream& stream, WideView path) {
+  stream.mode = StreamMode::Utf16Output;
+  if (!CreateOutputFile(stream.output, path)) return false;
+  stream.open = true;
+  WriteOutputBytes(stream.output, "\xFF\xFE", 2);
+  return true;
+}
+
+void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes) {
+  stream.mode = StreamMode::Utf16Output;
+  CreateOutputInMemory(stream.output, bytes);
+  stream.open = true;
+  WriteOutputBytes(stream.output, "\xFF\xFE", 2);
 }
 
 char16_t ReadChar(TextStream& stream) {
@@ -239,7 +206,7 @@ void ReadTagRun(TextStream& stream, WideString& text) {
   }
 }
 
-bool MoveBy(TextStream& stream, long offset) {
+bool MoveBy(TextStream& stream, std::int64_t offset) {
   if (offset < 0 && static_cast<size_t>(-offset) > stream.position) return false;
   MoveTo(stream, offset < 0 ? stream.position - static_cast<size_t>(-offset)
                             : stream.position + static_cast<size_t>(offset));
@@ -281,4 +248,10 @@ bool CloseTextStream(TextStream& stream) {
   stream.bytes.clear();
   stream.bytes.shrink_to_fit();
   return true;
+}
+
+void AbandonTextStream(TextStream& stream) {
+  if (!stream.open) return;
+  stream.open = false;
+  if (stream.mode == StreamMode::Utf16Output) AbandonOutputFile(stream.output);
 }

@@ -5,13 +5,17 @@
 // character. After each read the position stands just after the last byte of
 // the character returned; an LF read from CR LF stands for both bytes.
 //
-//   "rb, ccs=UNICODE"  UTF-16LE, two bytes a unit, CR and LF as they are, a
-//                      byte-order mark arrives as U+FEFF, a lone last byte is the end
-//   "r"                text in the ANSI code page; when the whole file is valid
-//                      UTF-8 it is read as UTF-8 (pure ASCII reads the same either way)
-//   "r, ccs=UTF-8"     UTF-8 text; a byte-order mark at the start of the file is skipped
-//   "w, ccs=UNICODE"   output: byte-order mark FF FE, then UTF-16LE units, each LF
-//                      written as CR LF
+// The modes, named by the mode strings the conversion was first written with:
+//   Utf16Binary  "rb, ccs=UNICODE"  UTF-16LE, two bytes a unit, CR and LF as
+//                they are, a byte-order mark arrives as U+FEFF, a lone last
+//                byte is the end
+//   AnsiText     "r"                text in the ANSI code page handed to the
+//                stream; when the whole file is valid UTF-8 it is read as
+//                UTF-8 (pure ASCII reads the same either way)
+//   Utf8Text     "r, ccs=UTF-8"     UTF-8 text; a byte-order mark at the start
+//                of the file is skipped
+//   Utf16Output  "w, ccs=UNICODE"   output: byte-order mark FF FE, then
+//                UTF-16LE units, each LF written as CR LF
 //
 // A character beyond U+FFFF reads as a surrogate pair over two reads. A U+FFFF
 // in the file is returned like the end of input (kEndOfInput) without setting
@@ -20,6 +24,7 @@
 #define LUMENTRACE_TEXT_TEXT_STREAM_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "text/char_decoding.h"
@@ -41,15 +46,21 @@ struct TextStream {
   bool open = false;
 };
 
-// Maps a mode string to its mode; false for any other string.
-bool ParseStreamMode(const char* modeString, StreamMode& mode);
-
-// Opens `path` (narrow, as the file system names it) in one of the four modes.
-// Input must be a regular file; returns false when it cannot be opened or read.
-bool OpenTextStream(TextStream& stream, const std::string& path, const char* modeString);
+// Opens `path` for input in one of the three input modes; `codePage` decodes
+// AnsiText input that is not valid UTF-8 (CP1252 when null). The input must
+// be a regular file; returns false when it cannot be opened or read.
+bool OpenTextStream(TextStream& stream, WideView path, StreamMode mode, CodePageDecoder* codePage);
 
 // Opens an input stream over bytes in memory, for tests and fuzzing.
-void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode);
+void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
+                             CodePageDecoder* codePage = nullptr);
+
+// Opens the output stream for `path` (see output_file.h for what it will and
+// will not replace) and writes the byte-order mark; false when it cannot.
+bool OpenOutputStream(TextStream& stream, WideView path);
+
+// Opens an output stream whose bytes go to `bytes`.
+void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes);
 
 // Reads the next character; kEndOfInput at the end (which sets the indicator).
 char16_t ReadChar(TextStream& stream);
@@ -88,7 +99,7 @@ void ReadTagRun(TextStream& stream, WideString& text);
 
 // Moves by a signed byte offset from the current position. Fails (false) only
 // before the start of the file; a successful move clears the end-of-file indicator.
-bool MoveBy(TextStream& stream, long offset);
+bool MoveBy(TextStream& stream, std::int64_t offset);
 // Moves to an absolute byte position, as returned by Position.
 void MoveTo(TextStream& stream, size_t position);
 inline size_t Position(const TextStream& stream) {
@@ -102,5 +113,8 @@ void WriteText(TextStream& stream, WideView text);
 // Closes the stream. For output this is where the file is put in place; false
 // when any write, the close or the replacement failed (nothing is left behind).
 bool CloseTextStream(TextStream& stream);
+
+// Closes an output stream without putting anything in place.
+void AbandonTextStream(TextStream& stream);
 
 #endif  // LUMENTRACE_TEXT_TEXT_STREAM_H_

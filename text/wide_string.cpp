@@ -1,48 +1,49 @@
 #include "text/wide_string.h"
 
+#include <cstdint>
 #include <cwctype>
 
 namespace {
 
-long Clamp(long value, long low, long high) {
+std::int64_t Clamp(std::int64_t value, std::int64_t low, std::int64_t high) {
   return value < low ? low : (value > high ? high : value);
 }
 
-long Length(WideView text) {
-  return static_cast<long>(text.size());
+std::int64_t Length(WideView text) {
+  return static_cast<std::int64_t>(text.size());
 }
 
 }  // namespace
 
-long Find(WideView text, WideView needle, long start) {
+std::int64_t Find(WideView text, WideView needle, std::int64_t start) {
   if (start < 0 || start > Length(text)) return -1;
   const size_t at = text.find(needle, static_cast<size_t>(start));
-  return at == WideView::npos ? -1 : static_cast<long>(at);
+  return at == WideView::npos ? -1 : static_cast<std::int64_t>(at);
 }
 
-long FindOneOf(WideView text, WideView set, long start) {
+std::int64_t FindOneOf(WideView text, WideView set, std::int64_t start) {
   if (start < 0 || start > Length(text)) return -1;
   const size_t at = text.find_first_of(set, static_cast<size_t>(start));
-  return at == WideView::npos ? -1 : static_cast<long>(at);
+  return at == WideView::npos ? -1 : static_cast<std::int64_t>(at);
 }
 
-long ReverseFind(WideView text, char16_t c) {
+std::int64_t ReverseFind(WideView text, char16_t c) {
   const size_t at = text.rfind(c);
-  return at == WideView::npos ? -1 : static_cast<long>(at);
+  return at == WideView::npos ? -1 : static_cast<std::int64_t>(at);
 }
 
-WideString Left(WideView text, long count) {
+WideString Left(WideView text, std::int64_t count) {
   return WideString(text.substr(0, static_cast<size_t>(Clamp(count, 0, Length(text)))));
 }
 
-WideString Right(WideView text, long count) {
-  const long n = Clamp(count, 0, Length(text));
+WideString Right(WideView text, std::int64_t count) {
+  const std::int64_t n = Clamp(count, 0, Length(text));
   return WideString(text.substr(static_cast<size_t>(Length(text) - n)));
 }
 
-WideString Mid(WideView text, long first, long count) {
-  const long begin = Clamp(first, 0, Length(text));
-  const long n = Clamp(count, 0, Length(text) - begin);
+WideString Mid(WideView text, std::int64_t first, std::int64_t count) {
+  const std::int64_t begin = Clamp(first, 0, Length(text));
+  const std::int64_t n = Clamp(count, 0, Length(text) - begin);
   return WideString(text.substr(static_cast<size_t>(begin), static_cast<size_t>(n)));
 }
 

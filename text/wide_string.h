@@ -13,17 +13,17 @@ using WideString = std::u16string;
 using WideView = std::u16string_view;
 
 // Index of the first occurrence of `needle` at or after `start`, or -1.
-long Find(WideView text, WideView needle, long start = 0);
+std::int64_t Find(WideView text, WideView needle, std::int64_t start = 0);
 // Index of the first character at or after `start` that is in `set`, or -1.
-long FindOneOf(WideView text, WideView set, long start = 0);
+std::int64_t FindOneOf(WideView text, WideView set, std::int64_t start = 0);
 // Index of the last occurrence of `c`, or -1.
-long ReverseFind(WideView text, char16_t c);
+std::int64_t ReverseFind(WideView text, char16_t c);
 
 // Substrings, clamped to the text: a negative count gives an empty string, a
 // count past the end gives everything that is there.
-WideString Left(WideView text, long count);
-WideString Right(WideView text, long count);
-WideString Mid(WideView text, long first, long count);
+WideString Left(WideView text, std::int64_t count);
+WideString Right(WideView text, std::int64_t count);
+WideString Mid(WideView text, std::int64_t first, std::int64_t count);
 
 // True for the characters the locale classifies as white space.
 bool IsWideSpace(char16_t c);

@@ -4,7 +4,6 @@
 // page and in one more, picked from the input's size so that a saved input
 // replays the same way.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -18,32 +17,9 @@
 #error "LUMENTRACE_FUZZ_LOCALE names the locale the target runs under"
 #endif
 
-namespace {
-
-std::string& WorkDir() {
-  static std::string dir;
-  return dir;
-}
-
-void RemoveWorkDir() {
-  unlink((WorkDir() + "/fuzz.srt").c_str());
-  rmdir(WorkDir().c_str());
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("LC_ALL", LUMENTRACE_FUZZ_LOCALE, 1);
   SelectUserLocale();
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/lumentrace-fuzz-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  WorkDir() = pattern;
-  std::atexit(RemoveWorkDir);
   std::fprintf(stderr, "lumentrace fuzz: locale %s, ANSI code page %s\n", LUMENTRACE_FUZZ_LOCALE,
                AnsiCodePageName().c_str());
   return 0;
@@ -52,7 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const auto& pages = fuzzing::InterestingCodePages();
   const std::vector<std::string> codePages = {AnsiCodePageName(), pages[size % pages.size()]};
-  const std::string failure = fuzzing::CheckOneInput(data, size, codePages, WorkDir());
+  const std::string failure = fuzzing::CheckOneInput(data, size, codePages);
   if (!failure.empty()) {
     std::fprintf(stderr, "lumentrace fuzz: %s\n", failure.c_str());
     std::abort();

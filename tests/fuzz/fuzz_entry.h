@@ -3,8 +3,8 @@
 // test run, so that a saved input fails both in the same way.
 //
 // The input is converted in each input mode (UTF-16LE binary, ANSI text, UTF-8
-// text), the ANSI mode once in each code page asked for, into a real output
-// file through the ordinary output stream. Each conversion must end, close
+// text), the ANSI mode once in each code page asked for, through the ordinary
+// output stream into bytes in memory. Each conversion must end, close
 // its output successfully and leave an SRT file whose shape holds whatever
 // the input was. Inputs that several modes must read alike are also compared
 // across modes: a valid UTF-8 input reads the same in the ANSI mode (which
@@ -15,8 +15,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -64,30 +62,22 @@ inline std::string CheckSrtShape(const std::string& srt, size_t inputSize) {
   return std::string();
 }
 
-// Converts `bytes` read in `mode` into the file at `outputPath`. For the ANSI
-// mode, a non-empty `codePage` replaces the locale's code page in the
-// stream's decoding, as the stream itself would choose it under a locale of
-// that code page (a valid UTF-8 input is read as UTF-8 either way).
-inline Conversion ConvertBytes(const std::string& bytes, StreamMode mode,
-                               const std::string& codePage, const std::string& outputPath) {
+// Converts `bytes` read in `mode`. For the ANSI mode, `codePage` (CP1252
+// when empty) decodes what is not valid UTF-8.
+inline Conversion ConvertInMode(const std::string& bytes, StreamMode mode,
+                                const std::string& codePage) {
   Conversion result;
   TextStream input;
-  OpenTextStreamOverBytes(input, bytes, mode);
-  if (mode == StreamMode::AnsiText && input.codePage != nullptr && !codePage.empty())
-    input.codePage = &CodePageDecoderFor(codePage);
+  OpenTextStreamOverBytes(input, bytes, mode,
+                          &CodePageDecoderFor(codePage.empty() ? "CP1252" : codePage));
   TextStream output;
-  if (!OpenTextStream(output, outputPath, "w, ccs=UNICODE")) {
-    result.failure = "cannot create " + outputPath;
-    return result;
-  }
+  OpenOutputStreamInMemory(output, result.srt);
   ConvertStream(input, output, mode == StreamMode::Utf16Binary ? 2 : 1);
   CloseTextStream(input);
   if (!CloseTextStream(output)) {
     result.failure = "the output could not be written";
     return result;
   }
-  std::ifstream in(outputPath, std::ios::binary);
-  result.srt.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   result.failure = CheckSrtShape(result.srt, bytes.size());
   return result;
 }
@@ -132,16 +122,14 @@ inline bool TranscodeUtf8ToUtf16(const std::string& utf8, std::string& utf16) {
   return true;
 }
 
-// Runs every check on one input, writing outputs into `workDir` (an existing
-// folder). Returns a description of the first failure, or an empty string.
+// Runs every check on one input. Returns a description of the first
+// failure, or an empty string.
 inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
-                                 const std::vector<std::string>& codePages,
-                                 const std::string& workDir) {
+                                 const std::vector<std::string>& codePages) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::string outputPath = workDir + "/fuzz.srt";
   const auto run = [&](const std::string& in, StreamMode mode, const std::string& page,
                        const char* label, std::string& srt) {
-    Conversion c = ConvertBytes(in, mode, page, outputPath);
+    Conversion c = ConvertInMode(in, mode, page);
     srt = std::move(c.srt);
     return c.failure.empty() ? std::string() : std::string(label) + " " + page + ": " + c.failure;
   };

@@ -1,12 +1,12 @@
 #include "tests/support/run_program.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <signal.h>
 #include <grp.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -181,8 +181,8 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
   int readEnds[2] = {outPipe[0], errPipe[0]};
-  const auto signalAt = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(options.signalAfterMs);
+  const auto signalAt =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signalAfterMs);
   if (!Drain(readEnds, result.out, result.err, deadline, pid, options.signal, signalAt)) {
     result.timedOut = true;
     kill(pid, SIGKILL);

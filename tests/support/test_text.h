@@ -31,7 +31,6 @@ enum class LocaleBuild { Built, NoLocaledef, Failed };
 LocaleBuild BuildKoreanCp949Locale(std::string& locpath);
 
 // Builds the locale "<input>.<charmap>" the same way (ja_JP and WINDOWS-31J, say).
-LocaleBuild BuildLocale(const std::string& input, const std::string& charmap,
-                        std::string& locpath);
+LocaleBuild BuildLocale(const std::string& input, const std::string& charmap, std::string& locpath);
 
 #endif  // LUMENTRACE_TESTS_SUPPORT_TEST_TEXT_H_

@@ -1,8 +1,12 @@
-#include "text/locale_text.h"
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cwchar>
+
+#include "text/console.h"
+#include "text/locale_text.h"
+#include "text/native_path.h"
 
 namespace {
 
@@ -31,11 +35,6 @@ bool NarrowsBackTo(char32_t c, std::string_view bytes) {
   std::mbstate_t state{};
   const size_t n = std::wcrtomb(back, static_cast<wchar_t>(c), &state);
   return n == bytes.size() && std::string_view(back, n) == bytes;
-}
-
-bool IsControl(char16_t unit) {
-  if (IsEscape(unit)) unit = static_cast<char16_t>(unit - kEscapeBase);
-  return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
 }
 
 }  // namespace
@@ -104,16 +103,20 @@ std::string NarrowToLocale(WideView text) {
   return out;
 }
 
-WideString ShownOnConsole(WideView name) {
-  WideString shown(name);
-  if (!ConsoleIsTerminal()) return shown;
-  for (char16_t& unit : shown) {
-    if (IsControl(unit)) unit = u'?';
-  }
-  return shown;
-}
-
 void PrintToConsole(WideView text) {
   const std::string narrow = NarrowToLocale(text);
   std::fwrite(narrow.data(), 1, narrow.size(), stdout);
+}
+
+bool ConsoleIsTerminal() {
+  static const bool terminal = isatty(STDOUT_FILENO) == 1;
+  return terminal;
+}
+
+NativePath ToNativePath(WideView path) {
+  return NarrowToLocale(path);
+}
+
+WideString FromNative(const NativeChar* text) {
+  return WidenFromLocale(text);
 }

@@ -1,5 +1,3 @@
-#include "driver/directory_listing.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,6 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
+
+#include "driver/directory_listing.h"
+#include "text/locale_text.h"
+#include "text/native_path.h"
 
 namespace {
 
@@ -16,15 +19,16 @@ namespace {
 bool IsDirectoryAt(int directory, const char* name, DirectoryIdentity& identity) {
   struct stat st;
   if (fstatat(directory, name, &st, 0) != 0 || !S_ISDIR(st.st_mode)) return false;
-  identity.device = st.st_dev;
-  identity.inode = st.st_ino;
+  identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  identity.file = static_cast<std::uint64_t>(st.st_ino);
   return true;
 }
 
 }  // namespace
 
-bool ListDirectory(const std::string& path, DirectoryListing& listing) {
+bool ListDirectory(WideView widePath, DirectoryListing& listing) {
   listing = DirectoryListing();
+  const NativePath path = ToNativePath(widePath);
   // O_NONBLOCK: should the path be swapped for a FIFO after it was seen as a
   // directory, the open fails on O_DIRECTORY instead of waiting for a writer.
   const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
@@ -41,16 +45,22 @@ bool ListDirectory(const std::string& path, DirectoryListing& listing) {
     close(descriptor);
     return false;
   }
-  listing.identity.device = st.st_dev;
-  listing.identity.inode = st.st_ino;
+  listing.identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  listing.identity.file = static_cast<std::uint64_t>(st.st_ino);
+  struct Named {
+    std::string name;
+    DirectoryEntry entry;
+  };
+  std::vector<Named> named;
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(directory);
     if (entry == nullptr) break;
-    DirectoryEntry item;
-    item.name = entry->d_name;
-    item.isDirectory = IsDirectoryAt(dirfd(directory), entry->d_name, item.identity);
-    listing.entries.push_back(std::move(item));
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    Named item{name, {}};
+    item.entry.isDirectory = IsDirectoryAt(dirfd(directory), entry->d_name, item.entry.identity);
+    named.push_back(std::move(item));
   }
   const bool complete = errno == 0;
   closedir(directory);
@@ -60,7 +70,12 @@ bool ListDirectory(const std::string& path, DirectoryListing& listing) {
   }
   // std::string compares as unsigned bytes (char_traits<char>::lt), which is
   // the byte order wanted here for names outside ASCII too.
-  std::sort(listing.entries.begin(), listing.entries.end(),
-            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  std::sort(named.begin(), named.end(),
+            [](const Named& a, const Named& b) { return a.name < b.name; });
+  listing.entries.reserve(named.size());
+  for (Named& item : named) {
+    item.entry.name = WidenFromLocale(item.name);
+    listing.entries.push_back(std::move(item.entry));
+  }
   return true;
 }

@@ -1,8 +1,0 @@
-#include <unistd.h>
-
-#include "text/locale_text.h"
-
-bool ConsoleIsTerminal() {
-  static const bool terminal = isatty(STDOUT_FILENO) == 1;
-  return terminal;
-}
