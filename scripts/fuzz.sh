@@ -13,7 +13,7 @@ root="$PWD"
 build="$root/build-fuzz"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DLUMENTRACE_FUZZ=ON -DLUMENTRACE_SANITIZE=ON -DLUMENTRACE_TESTS=OFF >/dev/null
+  -DLUMENTRACE_FUZZ=ON -DLUMENTRACE_SANITIZE=ON -DLUMENTRACE_TESTS=OFF -DLUMENTRACE_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 
 # Each input is converted into real files; a RAM-backed folder keeps that cheap.

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, skipping what the machine already has.
+# Installs what building and testing need, skipping what the machine already
+# has. Extra package names given as arguments are installed too (the package
+# check adds its own tools this way). Without apt-get it only says what to get.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libbenchmark-dev locales libc-bin clang libclang-rt-14-dev valgrind)
+packages=(cmake make g++ libgtest-dev libbenchmark-dev locales libc-bin clang libclang-rt-14-dev valgrind "$@")
+if ! command -v dpkg >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
+  echo "install-deps: no apt-get here; install the equivalents of: ${packages[*]}"
+  exit 0
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the program and its tests in build/ and runs every test.
+# Installs what the tests need (scripts/install-deps.sh), builds the program and
+# its tests in build/ with warnings as errors, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLUMENTRACE_TESTS=ON -DLUMENTRACE_WERROR=ON
 cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+# No tests at all (GoogleTest went missing) is a failure, not an empty success.
+ctest --test-dir build --output-on-failure --no-tests=error -j"$(nproc)"

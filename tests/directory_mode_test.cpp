@@ -352,9 +352,31 @@ TEST(DirectoryMode, SearchesTheCurrentDirectoryWhenItsPathIsUnavailable) {
   }
 }
 
-TEST(Install, PutsTheCommandAndItsManualPageUnderThePrefix) {
+namespace {
+
+// The bytes of a gzip file, decompressed by gzip itself; fails the test when it cannot.
+std::string Gunzip(const std::string& path) {
+  const RunResult run = RunProgram({"/bin/sh", "-c", "gzip -dc \"$0\"", path}, "/", {});
+  EXPECT_EQ(run.status, 0) << path << ": " << run.err;
+  return run.out;
+}
+
+// gzip -n: no file name and no time stamp in the header, so the bytes depend
+// on the text alone.
+void ExpectReproducibleGzip(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  ASSERT_GE(bytes.size(), 10u) << path;
+  EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b") << path;
+  EXPECT_EQ(static_cast<unsigned char>(bytes[3]) & 0x08, 0) << path << " holds a file name";
+  EXPECT_EQ(bytes.substr(4, 4), std::string(4, '\0')) << path << " holds a time stamp";
+}
+
+}  // namespace
+
+TEST(Install, PutsTheCommandItsManualPageAndItsLicenceUnderThePrefix) {
   TempDir prefix;
   const std::string build = fs::path(LUMENTRACE_BINARY).parent_path().string();
+  const std::string source = std::string(LUMENTRACE_TEST_DATA) + "/../..";
   const RunResult install =
       RunProgram({"/bin/sh", "-c", "cmake --install \"$0\" --prefix \"$1\"", build, prefix.path()},
                  "/", {}, RunOptions{-1, 60});
@@ -362,9 +384,37 @@ TEST(Install, PutsTheCommandAndItsManualPageUnderThePrefix) {
   struct stat st;
   ASSERT_EQ(stat((prefix / "bin/lumentrace").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) != 0);
-  const std::string page = ReadFile(prefix / "share/man/man1/lumentrace.1");
-  EXPECT_EQ(page, ReadFile(std::string(LUMENTRACE_TEST_DATA) + "/../../doc/lumentrace.1"));
+
+  // The manual page goes in compressed, as Debian wants it, and otherwise as written.
+  const std::string pagePath = prefix / "share/man/man1/lumentrace.1.gz";
+  EXPECT_FALSE(FileExists(prefix / "share/man/man1/lumentrace.1"));
+  ExpectReproducibleGzip(pagePath);
+  const std::string page = Gunzip(pagePath);
+  EXPECT_EQ(page, ReadFile(source + "/doc/lumentrace.1"));
   EXPECT_NE(page.find(".TH LUMENTRACE 1"), std::string::npos);
+
+  // The licence: its holder and every line of its text in the copyright file.
+  const std::string copyright = ReadFile(prefix / "share/doc/lumentrace/copyright");
+  std::istringstream licence(ReadFile(source + "/LICENSE"));
+  std::string line;
+  bool sawHolder = false;
+  while (std::getline(licence, line)) {
+    const std::string holderPrefix = "Copyright (c) ";
+    if (line.rfind(holderPrefix, 0) == 0) {
+      sawHolder = true;
+      EXPECT_NE(copyright.find("\nCopyright: " + line.substr(holderPrefix.size()) + "\n"),
+                std::string::npos);
+    } else if (sawHolder && !line.empty()) {
+      EXPECT_NE(copyright.find("\n " + line + "\n"), std::string::npos) << line;
+    }
+  }
+  EXPECT_TRUE(sawHolder);
+  EXPECT_EQ(copyright.rfind("Format: ", 0), 0u);
+
+  const std::string changelogPath = prefix / "share/doc/lumentrace/changelog.Debian.gz";
+  ExpectReproducibleGzip(changelogPath);
+  EXPECT_EQ(Gunzip(changelogPath).rfind("lumentrace (", 0), 0u);
+
   // The installed command runs: no arguments in an empty folder is the banner.
   TempDir empty;
   const RunResult run = RunProgram({prefix / "bin/lumentrace"}, empty.path(), {});
