@@ -12,6 +12,7 @@
 #include "convert/srt_time.h"
 #include "convert/srt_writer.h"
 #include "convert/sync_block.h"
+#include "text/locale_text.h"
 #include "text/text_stream.h"
 
 namespace {
@@ -137,7 +138,7 @@ void BM_WriteCue(benchmark::State& state) {
   close(fd);
   const std::string srt = std::string(path) + ".srt";
   TextStream output;
-  if (!OpenTextStream(output, srt, "w, ccs=UNICODE")) {
+  if (!OpenOutputStream(output, WidenFromLocale(srt))) {
     state.SkipWithError("output cannot be opened");
     unlink(path);
     return;
