@@ -201,9 +201,33 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
   return result;
 }
 
+bool TestingWindowsProgram() {
+  const std::string program = LUMENTRACE_BINARY;
+  return program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+}
+
+std::vector<std::string> LumentraceCommand() {
+  std::vector<std::string> argv;
+  if (std::string(LUMENTRACE_LAUNCHER).size() > 0) argv.push_back(LUMENTRACE_LAUNCHER);
+  argv.push_back(LUMENTRACE_BINARY);
+  return argv;
+}
+
 RunResult RunLumentrace(const std::vector<std::string>& args, const std::string& cwd,
                         const std::vector<std::string>& extraEnv, const RunOptions& options) {
-  std::vector<std::string> argv = {LUMENTRACE_BINARY};
+  std::vector<std::string> argv = LumentraceCommand();
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv, cwd, extraEnv, options);
+  RunResult result = RunProgram(argv, cwd, extraEnv, options);
+  if (TestingWindowsProgram()) {
+    // Redirected console output of a Windows program ends its lines in CR LF;
+    // the tests compare it in the LF form, and a line without its CR shows up.
+    std::string out;
+    for (size_t i = 0; i < result.out.size(); ++i) {
+      if (result.out[i] == '\r' && i + 1 < result.out.size() && result.out[i + 1] == '\n') continue;
+      if (result.out[i] == '\n' && (i == 0 || result.out[i - 1] != '\r')) out += "<LF without CR>";
+      out += result.out[i];
+    }
+    result.out = out;
+  }
+  return result;
 }

@@ -62,7 +62,16 @@ struct RunOptions {
 RunResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
                      const std::vector<std::string>& extraEnv, const RunOptions& options = {});
 
-// RunProgram with the built lumentrace binary as args[0], followed by args.
+// Whether the program under test is a Windows build (run through a launcher
+// such as Wine): cases that only exist on POSIX systems are then skipped.
+bool TestingWindowsProgram();
+
+// The command that starts the program under test: the launcher, if any, then
+// the program.
+std::vector<std::string> LumentraceCommand();
+
+// RunProgram with the program under test, followed by args. A Windows
+// program's CR LF console lines are given back as LF lines.
 RunResult RunLumentrace(const std::vector<std::string>& args, const std::string& cwd,
                         const std::vector<std::string>& extraEnv = {},
                         const RunOptions& options = {});
