@@ -100,6 +100,7 @@ CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {
     if (converter == nullptr) converter = OpenSystemConverter("CP1252");
     slot = std::make_unique<CodePageDecoder>();
     slot->converter = converter;
+    slot->utf8 = codePage == "UTF-8";
     FillTables(*slot);
   }
   return *slot;

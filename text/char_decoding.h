@@ -49,6 +49,7 @@ struct CodePageDecoder {
   ~CodePageDecoder();  // closes the converter
 
   SystemConverter* converter = nullptr;
+  bool utf8 = false;  // the code page is UTF-8 itself (65001 on Windows): read as UTF-8
   std::array<std::uint32_t, 256> single{};
   std::array<std::unique_ptr<std::array<std::uint32_t, 256>>, 256> pairs;
 };

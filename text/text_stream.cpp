@@ -27,6 +27,7 @@ void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   // legacy code page with any non-ASCII text is practically never valid UTF-8.
   if (stream.mode == StreamMode::AnsiText && !IsValidUtf8(data, stream.bytes.size())) {
     stream.codePage = codePage != nullptr ? codePage : &CodePageDecoderFor("CP1252");
+    if (stream.codePage->utf8) stream.codePage = nullptr;  // invalid UTF-8 stays UTF-8
   }
   stream.open = true;
 }

@@ -60,7 +60,8 @@ char16_t ToLowerUnit(char16_t c) {
   // still ask the locale: in Turkish, 'I' lowercases to U+0131.
   if (c < 0x80 && !(c >= u'A' && c <= u'Z')) return c;
   if (c >= 0xD800 && c <= 0xDFFF) return c;
-  const wint_t lower = std::towlower(static_cast<wint_t>(c));
+  // wint_t is 16 bits wide on Windows and 32 on Linux.
+  const auto lower = static_cast<std::uint32_t>(std::towlower(static_cast<wint_t>(c)));
   // A mapping outside the 16-bit range cannot be stored in one unit; keep the original.
   return lower > 0xFFFF ? c : static_cast<char16_t>(lower);
 }
