@@ -186,8 +186,10 @@ TEST(DirectoryMode, ConvertsBreadthFirstInByteOrderOfNames) {
                  });
   const RunResult run = RunWithoutArguments(root);
   EXPECT_EQ(run.status, 0);
+  // A Windows program prints names in the ANSI code page (CP1252 here).
+  const std::string eAcute = TestingWindowsProgram() ? "\xE9" : "\xC3\xA9";
   EXPECT_EQ(ConvertedNames(run.out),
-            (std::vector<std::string>{"C.smi", "a.smi", "b.smi", "\xC3\xA9.smi", "h.smi", "c.smi",
+            (std::vector<std::string>{"C.smi", "a.smi", "b.smi", eAcute + ".smi", "h.smi", "c.smi",
                                       "d.smi", "f.smi", "g.smi"}));
   EXPECT_TRUE(FileExists(root / "d2/e2/g.srt"));
   EXPECT_TRUE(FileExists(root / ".h/h.srt"));
@@ -218,6 +220,7 @@ TEST(DirectoryMode, ConvertsOnlyFilesNamedSmi) {
 }
 
 TEST(DirectoryMode, StopsAtTheFirstFileThatCannotBeOpened) {
+  SKIP_FOR_WINDOWS_PROGRAM("FIFOs and dangling links");
   struct Case {
     const char* label;
     Node unopenable;
@@ -299,6 +302,7 @@ TEST(DirectoryMode, PassesOverADirectoryThatCannotBeListed) {
 }
 
 TEST(DirectoryMode, SearchIsCompleteBeforeTheFirstConversion) {
+  SKIP_FOR_WINDOWS_PROGRAM("a dangling symbolic link as the output");
   TempDir root;
   // Converting a.smi writes through the link a.srt and so creates sub/late.smi,
   // in a directory that comes later in the walk.
@@ -315,6 +319,7 @@ TEST(DirectoryMode, SearchIsCompleteBeforeTheFirstConversion) {
 }
 
 TEST(DirectoryMode, SearchesTheCurrentDirectoryWhenItsPathIsUnavailable) {
+  SKIP_FOR_WINDOWS_PROGRAM("working directories deeper than PATH_MAX or removed");
   {
     SCOPED_TRACE("deeper than PATH_MAX");
     TempDir root;
@@ -374,6 +379,7 @@ void ExpectReproducibleGzip(const std::string& path) {
 }  // namespace
 
 TEST(Install, PutsTheCommandItsManualPageAndItsLicenceUnderThePrefix) {
+  SKIP_FOR_WINDOWS_PROGRAM("the Linux install tree");
   TempDir prefix;
   const std::string build = fs::path(LUMENTRACE_BINARY).parent_path().string();
   const std::string source = std::string(LUMENTRACE_TEST_DATA) + "/../..";

@@ -162,17 +162,24 @@ TEST(EndToEndArguments, FileNamesOutsideAsciiConvertAndPrintAsTheirBytes) {
   // U+C790 U+B9C9 { HANGUL SYLLABLE JA, HANGUL SYLLABLE MAG }, and a name that
   // is not valid UTF-8 at all.
   const std::string hangul = "\xEC\x9E\x90\xEB\xA7\x89";
-  const std::vector<std::string> names = {hangul + ".smi", "bad\xFF\xFEname.smi"};
+  const std::string bad = "bad\xFF\xFEname";
+  std::vector<std::string> names = {hangul + ".smi", bad + ".smi"};
+  // Windows names are UTF-16, never raw bytes; a name outside the ANSI code
+  // page (CP1252 here) opens all the same and prints with '?' for what the
+  // code page cannot show.
+  if (TestingWindowsProgram()) names.pop_back();
   std::string expected = BannerText();
   for (const std::string& name : names) {
     ASSERT_TRUE(WriteFile(dir / name, kOneCueSmi));
-    expected += SuccessLine(name);
+    expected += SuccessLine(TestingWindowsProgram() && name == hangul + ".smi" ? "??.smi" : name);
   }
   const RunResult run = RunLumentrace(names, dir.path(), {"LANG=C.UTF-8"});
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(ReadFile(dir / (hangul + ".srt")), kOneCueSrt);
-  EXPECT_EQ(ReadFile(dir / "bad\xFF\xFEname.srt"), kOneCueSrt);
+  if (!TestingWindowsProgram()) {
+    EXPECT_EQ(ReadFile(dir / (bad + ".srt")), kOneCueSrt);
+  }
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ struct Setting {
   std::vector<std::string> env;
   const Captions* captions;
   bool generatedCp949Locale = false;
+  // Which locale variable wins is a C library matter; Windows has one code
+  // page for the whole system.
+  bool posixOnly = false;
 };
 
 TEST(EndToEndEncodings, SameDocumentsGiveTheSameCuesInEveryEncoding) {
@@ -119,7 +122,9 @@ TEST(EndToEndEncodings, SameDocumentsGiveTheSameCuesInEveryEncoding) {
       {"CP949, LC_CTYPE before LANG",
        TestEncoding::Cp949,
        {"LANG=en_US.UTF-8", "LC_CTYPE=ko_KR.UTF-8"},
-       &kHangul},
+       &kHangul,
+       false,
+       true},
       {"CP949, LC_ALL before LC_CTYPE",
        TestEncoding::Cp949,
        {"LC_CTYPE=en_US.UTF-8", "LC_ALL=ko_KR.UTF-8"},
@@ -130,6 +135,7 @@ TEST(EndToEndEncodings, SameDocumentsGiveTheSameCuesInEveryEncoding) {
   };
   bool localedefMissing = false;
   for (const Setting& setting : settings) {
+    if (setting.posixOnly && TestingWindowsProgram()) continue;
     std::vector<std::string> env = setting.env;
     if (setting.generatedCp949Locale) {
       std::string locpath;
@@ -158,6 +164,7 @@ TEST(EndToEndEncodings, SameDocumentsGiveTheSameCuesInEveryEncoding) {
 }
 
 TEST(EndToEndEncodings, NamesAreReadAndPrintedInTheLocaleCodeset) {
+  SKIP_FOR_WINDOWS_PROGRAM("names as bytes of a legacy codeset");
   std::string locpath;
   const LocaleBuild build = BuildKoreanCp949Locale(locpath);
   if (build == LocaleBuild::NoLocaledef) GTEST_SKIP() << "localedef is not installed";
@@ -186,17 +193,27 @@ TEST(EndToEndEncodings, BytesThatDoNotDecodeBecomeReplacementCharacters) {
     std::string start;     // raw bytes before the first sync tag
     std::string caption;   // raw bytes
     std::string expected;  // UTF-8
+    // Windows' own tables give a few bytes a character where glibc's give
+    // none; empty when both agree.
+    std::string windowsExpected = "";
   };
   const Case cases[] = {
       // 0xFF leads no CP949 character; decoding goes on after it.
-      {"CP949", {"LANG=ko_KR.UTF-8"}, "", gaCp949 + "\xFF" + gaCp949, ga + replacement + ga},
+      {"CP949",
+       {"LANG=ko_KR.UTF-8"},
+       "",
+       gaCp949 + "\xFF" + gaCp949,
+       ga + replacement + ga,
+       ga + "\xEF\xA3\xB7" + ga},  // U+F8F7, a private-use character
       // 0x81 is unassigned in CP1252.
       {"CP1252",
        {"LANG=en_US.UTF-8"},
        "",
        "a\x81"
        "b\xE9",
-       "a" + replacement + "b\xC3\xA9"},
+       "a" + replacement + "b\xC3\xA9",
+       "a\xC2\x81"
+       "b\xC3\xA9"},  // U+0081, a C1 control
       // E2 82 is one maximal invalid subpart, C0 and the lone 80 one each.
       {"UTF-8 with BOM",
        {},
@@ -214,7 +231,9 @@ TEST(EndToEndEncodings, BytesThatDoNotDecodeBecomeReplacementCharacters) {
     const RunResult run = RunLumentrace({"bad.smi"}, dir.path(), c.env);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(ReadFile(dir / "bad.srt"),
-              SrtBytes("1\n00:00:00,100 --> 00:00:00,200\n" + c.expected));
+              SrtBytes("1\n00:00:00,100 --> 00:00:00,200\n" +
+                       (TestingWindowsProgram() && !c.windowsExpected.empty() ? c.windowsExpected
+                                                                              : c.expected)));
   }
 }
 

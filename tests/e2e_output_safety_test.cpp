@@ -123,6 +123,7 @@ std::vector<SafetyCase> Cases() {
 }
 
 TEST(EndToEndOutputSafety, TouchesOnlyWhatWritingTheSrtWould) {
+  SKIP_FOR_WINDOWS_PROGRAM("users, sticky folders, device nodes and FIFOs");
   for (const SafetyCase& c : Cases()) {
     for (bool ordinary : {false, true}) {
       if (!IsRoot() && !ordinary) continue;  // without root, only the user's own run
@@ -170,6 +171,7 @@ TEST(EndToEndOutputSafety, TouchesOnlyWhatWritingTheSrtWould) {
 // A run ended by a signal, or by the file size limit of the shell that
 // started it, leaves the earlier .srt whole and no temporary file.
 TEST(EndToEndOutputSafety, InterruptedRunLeavesTheEarlierSrt) {
+  SKIP_FOR_WINDOWS_PROGRAM("POSIX signals and ulimit");
   TempDir dir;
   std::string smi;
   smi.reserve(200u << 20);
@@ -258,6 +260,9 @@ TEST(EndToEndOutputSafety, LongNamesAndDeepPaths) {
     ASSERT_TRUE(WriteFile(dir / name, kSmi));
     for (const char* locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
       SCOPED_TRACE(locale);
+      // Wine hands a Windows program its arguments through the Linux
+      // locale's codeset: under C, Hangul cannot even reach it.
+      if (TestingWindowsProgram() && locale == std::string("LC_ALL=C") && name[0] != 'n') continue;
       const RunResult run = RunLumentrace({name}, dir.path(), {locale});
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(ReadFile(dir / (name.substr(0, name.size() - 4) + ".srt")), Srt());
@@ -265,7 +270,9 @@ TEST(EndToEndOutputSafety, LongNamesAndDeepPaths) {
   }
   // Folders of 200 bytes down to a path 10 bytes short of PATH_MAX.
   std::string path = dir.path();
-  const size_t target = PATH_MAX - 10;
+  // Under Wine a path also goes through the prefix's drive link, so its
+  // Windows build is given one far past MAX_PATH (260) instead.
+  const size_t target = TestingWindowsProgram() ? 3000 : PATH_MAX - 10;
   const std::string file = "/film.smi";
   while (path.size() + 1 + 200 + file.size() < target) {
     path += "/" + std::string(200, 'd');
@@ -302,6 +309,7 @@ TEST(EndToEndOutputSafety, ManyLinksToOneFolder) {
 // NEC's and IBM's copies of some kanji) must not turn a name into the other
 // file's name.
 TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
+  SKIP_FOR_WINDOWS_PROGRAM("names as raw bytes");
   std::string locpath;
   const LocaleBuild build = BuildLocale("ja_JP", "WINDOWS-31J", locpath);
   if (build == LocaleBuild::NoLocaledef) GTEST_SKIP() << "no localedef";
@@ -321,6 +329,7 @@ TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
 // On a terminal a name cannot move the cursor, clear the screen or write the
 // clipboard; redirected, the name's bytes are kept as they are.
 TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {
+  SKIP_FOR_WINDOWS_PROGRAM("a pseudo-terminal");
   TempDir dir;
   const std::string name =
       "\x1b[2J\x1b]52;c;aGk=\x07\x7f\xc2\x9b"

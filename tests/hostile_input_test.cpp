@@ -120,6 +120,11 @@ const std::u16string k200to200 = u"00:00:00,200 --> 00:00:00,200";
 const std::u16string k200to300 = u"00:00:00,200 --> 00:00:00,300";
 
 TEST(HostileInput, RandomBytesConvertExactlyAsTheLibraryDoes) {
+  // Compared with this process's own conversion, which uses glibc's case
+  // mapping, white space and code page tables: the Windows runtime's differ
+  // for letters beyond ASCII that reach a caption through a tag, and for a
+  // few code page bytes.
+  SKIP_FOR_WINDOWS_PROGRAM("compared with glibc's character tables");
   std::mt19937 random(20240607);
   std::uniform_int_distribution<int> byte(0, 255);
   // Plain random bytes rarely form a sync tag; mixing in SAMI tokens makes
@@ -444,6 +449,7 @@ bool CanRunAsOrdinaryUser() {
 }
 
 TEST(HostileFailure, UnreadableInputStopsTheRunEvenForRoot) {
+  SKIP_FOR_WINDOWS_PROGRAM("switching to another user");
   if (!CanRunAsOrdinaryUser()) GTEST_SKIP() << "no setpriv to leave root with";
   TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // the ordinary user may enter
@@ -458,6 +464,7 @@ TEST(HostileFailure, UnreadableInputStopsTheRunEvenForRoot) {
 }
 
 TEST(HostileFailure, UnwritableFolderFailsWithoutAMessageEvenForRoot) {
+  SKIP_FOR_WINDOWS_PROGRAM("switching to another user");
   if (!CanRunAsOrdinaryUser()) GTEST_SKIP() << "no setpriv to leave root with";
   TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
@@ -475,6 +482,7 @@ TEST(HostileFailure, UnwritableFolderFailsWithoutAMessageEvenForRoot) {
 // Where the .srt is a link into a folder that is really a file, or that does
 // not exist, no one can create it, root included.
 TEST(HostileFailure, OutputWhoseFolderCannotHoldItFailsWithoutAMessage) {
+  SKIP_FOR_WINDOWS_PROGRAM("dangling symbolic links");
   for (const char* target : {"plain-file/film.srt", "no-such-folder/film.srt"}) {
     SCOPED_TRACE(target);
     TempDir dir;

@@ -31,6 +31,21 @@ NativePath Copy(WideView text) {
 
 NativePath ToNativePath(WideView path) {
   NativePath native = Copy(path);
+  // The path is made absolute first, as the system itself would resolve it:
+  // the length limit counts the full path, and the prefix below only works
+  // on one.
+  if (!(path.size() >= 4 && path.substr(0, 4) == u"\\\\?\\")) {
+    const DWORD length = GetFullPathNameW(native.c_str(), 0, nullptr, nullptr);
+    if (length > 0) {
+      NativePath full(length, L'\0');
+      const DWORD written = GetFullPathNameW(native.c_str(), length, full.data(), nullptr);
+      if (written > 0 && written < length) {
+        full.resize(written);
+        native = full;
+        path = WideView(reinterpret_cast<const char16_t*>(native.data()), native.size());
+      }
+    }
+  }
   // Without the prefix a path of MAX_PATH characters or more fails unless the
   // machine has long paths switched on, and a folder path cannot come within
   // 12 characters of MAX_PATH (room for an 8.3 name). Relative paths cannot

@@ -19,6 +19,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "tests/support/test_text.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -213,11 +215,41 @@ std::vector<std::string> LumentraceCommand() {
   return argv;
 }
 
+namespace {
+
+// Wine takes the Windows code page from the Linux locale's language and
+// territory, but only from a locale that is installed. A test that names
+// ko_KR.UTF-8 or ko_KR.CP949 (say) for the Linux build, which reads the code
+// page from the name alone, gets ko_KR.UTF-8 generated for the Windows build.
+std::vector<std::string> WithInstalledLocale(const std::vector<std::string>& env) {
+  std::vector<std::string> out;
+  std::string locpath;
+  for (const std::string& entry : env) {
+    const size_t equals = entry.find('=');
+    const std::string name = entry.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : entry.substr(equals + 1);
+    const std::string base = value.substr(0, value.find_first_of(".@"));
+    const bool localeVariable = name == "LANG" || name == "LC_ALL" || name == "LC_CTYPE";
+    if (name == "LOCPATH") continue;
+    if (localeVariable && base.size() == 5 && base[2] == '_' &&
+        BuildLocale(base, "UTF-8", locpath) == LocaleBuild::Built) {
+      out.push_back(name + "=" + base + ".UTF-8");
+    } else {
+      out.push_back(entry);
+    }
+  }
+  if (!locpath.empty()) out.push_back("LOCPATH=" + locpath);
+  return out;
+}
+
+}  // namespace
+
 RunResult RunLumentrace(const std::vector<std::string>& args, const std::string& cwd,
                         const std::vector<std::string>& extraEnv, const RunOptions& options) {
   std::vector<std::string> argv = LumentraceCommand();
   argv.insert(argv.end(), args.begin(), args.end());
-  RunResult result = RunProgram(argv, cwd, extraEnv, options);
+  RunResult result = RunProgram(
+      argv, cwd, TestingWindowsProgram() ? WithInstalledLocale(extraEnv) : extraEnv, options);
   if (TestingWindowsProgram()) {
     // Redirected console output of a Windows program ends its lines in CR LF;
     // the tests compare it in the LF form, and a line without its CR shows up.

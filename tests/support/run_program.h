@@ -66,6 +66,10 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
 // such as Wine): cases that only exist on POSIX systems are then skipped.
 bool TestingWindowsProgram();
 
+// Skips the rest of a test when the program under test is a Windows build.
+#define SKIP_FOR_WINDOWS_PROGRAM(reason) \
+  if (TestingWindowsProgram()) GTEST_SKIP() << "POSIX only: " << reason
+
 // The command that starts the program under test: the launcher, if any, then
 // the program.
 std::vector<std::string> LumentraceCommand();

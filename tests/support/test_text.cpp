@@ -99,35 +99,33 @@ std::string SrtBytes(const std::string& utf8) {
 
 LocaleBuild BuildLocale(const std::string& input, const std::string& charmap,
                         std::string& locpath) {
-  // Built once each; the folders live until the test binary exits.
-  struct Built {
-    std::unique_ptr<TempDir> folder;
-    LocaleBuild state = LocaleBuild::Failed;
-  };
-  static std::map<std::string, Built> built;
+  // Every locale is built once, all into one folder that lives until the test
+  // binary exits, so that one LOCPATH serves several locales at a time.
+  static std::unique_ptr<TempDir> folder;
+  static std::map<std::string, LocaleBuild> built;
   const std::string name = input + "." + charmap;
   auto found = built.find(name);
   if (found == built.end()) {
-    Built& entry = built[name];
+    LocaleBuild state = LocaleBuild::Failed;
     std::string localedef;
     if (!FindLocaledef(localedef)) {
-      entry.state = LocaleBuild::NoLocaledef;
+      state = LocaleBuild::NoLocaledef;
     } else {
-      entry.folder = std::make_unique<TempDir>();
-      const RunResult run = RunProgram(
-          {localedef, "-i", input, "-f", charmap, *entry.folder / name}, entry.folder->path(), {});
+      if (!folder) folder = std::make_unique<TempDir>();
+      const RunResult run =
+          RunProgram({localedef, "-i", input, "-f", charmap, *folder / name}, folder->path(), {});
       // localedef exits with 1 when it only warned; the locale is written then too.
-      const bool written = FileExists(*entry.folder / (name + "/LC_CTYPE"));
-      entry.state = written && (run.status == 0 || run.status == 1) ? LocaleBuild::Built
-                                                                    : LocaleBuild::Failed;
-      if (entry.state == LocaleBuild::Failed) {
+      const bool written = FileExists(*folder / (name + "/LC_CTYPE"));
+      state = written && (run.status == 0 || run.status == 1) ? LocaleBuild::Built
+                                                              : LocaleBuild::Failed;
+      if (state == LocaleBuild::Failed) {
         ADD_FAILURE() << "localedef failed (status " << run.status << "): " << run.out << run.err;
       }
     }
-    found = built.find(name);
+    found = built.emplace(name, state).first;
   }
-  if (found->second.state == LocaleBuild::Built) locpath = found->second.folder->path();
-  return found->second.state;
+  if (found->second == LocaleBuild::Built) locpath = folder->path();
+  return found->second;
 }
 
 LocaleBuild BuildKoreanCp949Locale(std::string& locpath) {
