@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,40 @@ TEST(EndToEndArguments, FileNamesOutsideAsciiConvertAndPrintAsTheirBytes) {
   if (!TestingWindowsProgram()) {
     EXPECT_EQ(ReadFile(dir / (bad + ".srt")), kOneCueSrt);
   }
+}
+
+// Windows only: what the Windows build refuses where the POSIX one has no
+// such case.
+TEST(EndToEndWindows, FileHeldOpenWithoutSharingAndReadOnlySrt) {
+  if (!TestingWindowsProgram()) GTEST_SKIP() << "Windows only";
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir / "held.smi", kOneCueSmi));
+  ASSERT_TRUE(WriteFile(dir / "next.smi", kOneCueSmi));
+  // Another program has the file open without sharing (still writing it,
+  // say): the probe cannot open it.
+  const std::string holder =
+      std::string(LUMENTRACE_BINARY).substr(0, std::string(LUMENTRACE_BINARY).rfind('/')) +
+      "/lumentrace_hold_file.exe";
+  const std::string command =
+      LumentraceCommand()[0] + " \"" + holder + "\" \"" + (dir / "held.smi") + "\" 4000";
+  FILE* held = popen(command.c_str(), "r");
+  ASSERT_NE(held, nullptr);
+  char line[16] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, held), nullptr);
+  EXPECT_STREQ(line, "held\r\n");  // a Windows program's text-mode line
+  RunResult run = RunLumentrace({"held.smi", "next.smi"}, dir.path());
+  pclose(held);
+  EXPECT_EQ(run.out, BannerText() + kOpenError);
+  EXPECT_EQ(run.status, 255);
+  EXPECT_FALSE(FileExists(dir / "next.srt"));
+  // A read-only .srt cannot be opened for writing: no message, nothing replaced.
+  ASSERT_TRUE(WriteFile(dir / "next.srt", "kept"));
+  ASSERT_EQ(chmod((dir / "next.srt").c_str(), 0444), 0);
+  run = RunLumentrace({"next.smi"}, dir.path());
+  EXPECT_EQ(run.out, BannerText());
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(ReadFile(dir / "next.srt"), "kept");
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"held.smi", "next.smi", "next.srt"}));
 }
 
 }  // namespace
