@@ -6,18 +6,8 @@
 # (the tests run Wine under generated Linux locales). Only 64-bit programs are
 # built, so no i386 architecture is added.
 set -euo pipefail
-packages=(cmake make g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 googletest locales libc-bin)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+NO_RECOMMENDS=1 bash "$(dirname "$0")/install-deps.sh" \
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 googletest unzip
 # The -posix compilers are an alternative of the plain names; the build names
 # them directly, so check they are there rather than trusting the alternatives.
 command -v x86_64-w64-mingw32-g++-posix >/dev/null
