@@ -110,6 +110,26 @@ function film(megabytes) {
   return Buffer.from('<SAMI><BODY>\r\n' + parts.join('') + '</BODY></SAMI>\r\n', 'utf8');
 }
 
+// Inputs no subtitle tool meant to write, made afresh each run from a fixed seed.
+function hostileInputs() {
+  let seed = 12;
+  const random = () => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 16;
+  const bytes = (n, pick) => Buffer.from(Array.from({ length: n }, pick));
+  const sami = Buffer.from('<SAMI><SYNC Start=1><P>가나다<br>x<SYNC Start="2">&nbsp;<SYNC Start=-3>y');
+  const utf16 = (text) => Buffer.concat([Buffer.from([0xFF, 0xFE]), Buffer.from(text, 'utf16le')]);
+  return [
+    { name: 'random.smi', bytes: bytes(20000, () => random() & 0xFF) },
+    { name: 'random_tags.smi', bytes: bytes(20000, () => '<SYNC Start=9>&n;b \r\n\x80\xFF'.charCodeAt(random() % 24) & 0xFF) },
+    ...[5, 17, 30, 41].map((cut) => ({ name: `cut_${cut}.smi`, bytes: sami.subarray(0, cut) })),
+    { name: 'cut_utf16.smi', bytes: utf16('<SYNC Start=1>a\uD800b\uDC00\uFFFF<SYNC Start=2>').subarray(0, 45) },
+    { name: 'nul_and_ffff.smi', bytes: Buffer.from('<SYNC Start=1>a\0b\uFFFFc<SYNC Start=2>&nbsp;', 'utf8') },
+    { name: 'sync_values.smi', bytes: Buffer.from('<SYNC Start=99999999999><SYNC Start=+><SYNC Start=\'-2147483649\'>a<SYNC Start= "7">') },
+    { name: 'long_tag.smi', bytes: Buffer.from('<SYNC Start=1><' + 'font '.repeat(20000) + '>a<SYNC Start=2>') },
+    { name: 'unterminated_entities.smi', bytes: Buffer.from('<SYNC Start=1>' + '&n'.repeat(500000)) },
+    { name: 'identical_captions.smi', bytes: Buffer.from(Array.from({ length: 10000 }, (_, i) => `<SYNC Start=${i}>same`).join('')) },
+  ];
+}
+
 function filesIn(folder, filter = () => true) {
   return fs.readdirSync(folder).filter(filter).sort().map((name) => ({
     name, bytes: fs.readFileSync(path.join(folder, name)),
@@ -224,6 +244,7 @@ async function main() {
       ...filesIn(path.join(root, 'tests', 'fuzz', 'corpus')).map((f) => ({ ...f, name: f.name.replace(/(\.smi)?$/, '.smi') })),
       ...filesIn(path.join(root, 'tests', 'fuzz', 'regressions')).map((f) => ({ ...f, name: f.name + '.smi' })),
       { name: 'white_space.smi', bytes: whiteSpaceSweep() },
+      ...hostileInputs(),
     ];
     for (const codePage of ['CP1252', 'CP949']) {
       const got = await convertInPage(page, inputs, codePage);
