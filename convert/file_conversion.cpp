@@ -93,7 +93,7 @@ void SkipHeader(TextStream& input) {
   }
 }
 
-void ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit) {
+std::int32_t ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit) {
   SkipHeader(input);
   CueCounter counter;
   // Each pass reads the current block and the one after it. Nothing but the
@@ -124,6 +124,7 @@ void ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit)
     }
     if (AtEndOfFile(input)) break;
   }
+  return counter.next - 1;
 }
 
 int ConvertFile(const WideString& path) {
@@ -154,7 +155,7 @@ int ConvertFile(const WideString& path) {
   return 0;
 }
 
-std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage) {
+std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage, std::int32_t* cues) {
   const SourceEncoding encoding =
       EncodingOfFirstByte(sami.empty() ? 0 : static_cast<unsigned char>(sami[0]));
   TextStream input;
@@ -162,7 +163,8 @@ std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage) {
   std::string srt;
   TextStream output;
   OpenOutputStreamInMemory(output, srt);
-  ConvertStream(input, output, SeekUnitFor(encoding));
+  const std::int32_t written = ConvertStream(input, output, SeekUnitFor(encoding));
+  if (cues != nullptr) *cues = written;
   CloseTextStream(output);
   CloseTextStream(input);
   return srt;

@@ -21,12 +21,14 @@ int ConvertFile(const WideString& path);
 
 // Converts the bytes of a SAMI file as ConvertFile converts the file: the
 // first byte chooses the reading, and `codePage` decodes ANSI input. Returns
-// the bytes of the .srt file.
-std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage);
+// the bytes of the .srt file; `cues`, when given, receives the number of cues.
+std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage,
+                         std::int32_t* cues = nullptr);
 
 // Converts an open input into an open output: skips the header, then writes
-// the cues. `seekUnit` is 2 for UTF-16 input and 1 otherwise.
-void ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit);
+// the cues. `seekUnit` is 2 for UTF-16 input and 1 otherwise. Returns the
+// number of cues written.
+std::int32_t ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit);
 
 // Moves the input to the '<' of the first sync tag, or leaves it at the end.
 void SkipHeader(TextStream& input);

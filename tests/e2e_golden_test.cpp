@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,28 @@ TEST(EndToEndGolden, WindowsBuildWritesWhatTheLinuxBuildWrites) {
                                               name) != tableDifferences.end();
       EXPECT_TRUE(same || expectedToDiffer) << "the two builds differ";
     }
+  }
+}
+
+// The count is of cues written: a merged run is one cue, a clearing block none.
+TEST(ConvertBytes, CountsTheCuesItWrites) {
+  struct Case {
+    const char* sami;
+    std::int32_t cues;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"<SYNC Start=1>&nbsp;<SYNC Start=2>&nbsp;", 0},
+      {"<SYNC Start=1>a<SYNC Start=2>&nbsp;", 1},
+      {"<SYNC Start=1>a<SYNC Start=2>a<SYNC Start=3>a<SYNC Start=4>b<SYNC Start=5>&nbsp;", 2},
+      {"<SYNC Start=1>a<SYNC Start=2>b<SYNC Start=3>c", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sami);
+    std::int32_t cues = -1;
+    const std::string srt = ConvertBytes(c.sami, CodePageDecoderFor("CP1252"), &cues);
+    EXPECT_EQ(cues, c.cues);
+    EXPECT_EQ(srt, ConvertBytes(c.sami, CodePageDecoderFor("CP1252")));
   }
 }
 

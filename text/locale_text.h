@@ -8,6 +8,7 @@
 #ifndef LUMENTRACE_TEXT_LOCALE_TEXT_H_
 #define LUMENTRACE_TEXT_LOCALE_TEXT_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,11 @@ WideString WidenFromLocale(std::string_view narrow);
 // Narrows text into the locale's codeset; escapes become their bytes again and
 // a character the codeset cannot hold becomes '?'.
 std::string NarrowToLocale(WideView text);
+
+// Character classes of the selected locale, for the string operations in
+// wide_string.h, which answer ASCII themselves: whether a character (not a
+// surrogate) is white space, and its lower-case form (possibly beyond U+FFFF).
+bool IsSpaceInLocale(char16_t c);
+std::uint32_t LowerInLocale(char16_t c);
 
 #endif  // LUMENTRACE_TEXT_LOCALE_TEXT_H_

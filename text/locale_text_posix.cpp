@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cwctype>
 #include <cwchar>
 
 #include "text/console.h"
@@ -119,4 +120,13 @@ NativePath ToNativePath(WideView path) {
 
 WideString FromNative(const NativeChar* text) {
   return WidenFromLocale(text);
+}
+
+bool IsSpaceInLocale(char16_t c) {
+  return std::iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+std::uint32_t LowerInLocale(char16_t c) {
+  // wint_t is 16 bits wide on Windows and 32 on Linux.
+  return static_cast<std::uint32_t>(std::towlower(static_cast<wint_t>(c)));
 }

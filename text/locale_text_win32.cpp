@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwctype>
 #include <string>
 
 #include "text/console.h"
@@ -142,4 +143,13 @@ void PrintToConsole(WideView text) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
   if (previous != -1) _setmode(_fileno(stdout), previous);
+}
+
+bool IsSpaceInLocale(char16_t c) {
+  return std::iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+std::uint32_t LowerInLocale(char16_t c) {
+  // wint_t is 16 bits wide on Windows and 32 on Linux.
+  return static_cast<std::uint32_t>(std::towlower(static_cast<wint_t>(c)));
 }

@@ -1,7 +1,8 @@
 #include "text/wide_string.h"
 
 #include <cstdint>
-#include <cwctype>
+
+#include "text/locale_text.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ bool IsWideSpace(char16_t c) {
   // ASCII white space is answered without asking the locale: it is most of what trim sees.
   if (c < 0x80) return c == u' ' || (c >= u'\t' && c <= u'\r');
   if (c >= 0xD800 && c <= 0xDFFF) return false;
-  return std::iswspace(static_cast<wint_t>(c)) != 0;
+  return IsSpaceInLocale(c);
 }
 
 char16_t ToLowerUnit(char16_t c) {
@@ -60,8 +61,7 @@ char16_t ToLowerUnit(char16_t c) {
   // still ask the locale: in Turkish, 'I' lowercases to U+0131.
   if (c < 0x80 && !(c >= u'A' && c <= u'Z')) return c;
   if (c >= 0xD800 && c <= 0xDFFF) return c;
-  // wint_t is 16 bits wide on Windows and 32 on Linux.
-  const auto lower = static_cast<std::uint32_t>(std::towlower(static_cast<wint_t>(c)));
+  const std::uint32_t lower = LowerInLocale(c);
   // A mapping outside the 16-bit range cannot be stored in one unit; keep the original.
   return lower > 0xFFFF ? c : static_cast<char16_t>(lower);
 }

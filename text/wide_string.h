@@ -1,7 +1,7 @@
 // WideString: the program's string of UTF-16 code units, and the operations the
 // converter needs on it. A "character" is one code unit throughout; lengths and
 // indices count code units. Case mapping and white space follow the locale
-// selected at start-up (the C library's wide-character classification).
+// selected at start-up (IsSpaceInLocale and LowerInLocale in locale_text.h).
 #ifndef LUMENTRACE_TEXT_WIDE_STRING_H_
 #define LUMENTRACE_TEXT_WIDE_STRING_H_
 
