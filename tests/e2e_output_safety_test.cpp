@@ -196,8 +196,13 @@ TEST(EndToEndOutputSafety, InterruptedRunLeavesTheEarlierSrt) {
     EXPECT_EQ(ListDir(dir.path()), before);
   }
   // The shell's own limit, in its blocks: the program is not killed by it.
-  const RunResult run = RunProgram(
-      {"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" film.smi", LUMENTRACE_BINARY}, dir.path(), {});
+  // (It reads the whole input before it reports, which takes a while under
+  // the sanitizers.)
+  RunOptions slow;
+  slow.timeoutSeconds = 300;
+  const RunResult run =
+      RunProgram({"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" film.smi", LUMENTRACE_BINARY},
+                 dir.path(), {}, slow);
   EXPECT_EQ(run.out, BannerText() + kWriteError);
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(ReadFile(dir / "film.srt"), kOld);
