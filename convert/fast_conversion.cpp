@@ -14,7 +14,10 @@
 // ANSI input is decoded as UTF-8 while it stays valid; the first invalid
 // sequence starts the conversion over in the code page, output included.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "convert/caption_cleanup.h"
@@ -140,15 +143,27 @@ void CheckedThrough(Input& in, size_t end) {
 }
 
 // A growable run of units whose length is kept apart from its storage, so
-// that reuse across blocks never frees or zeroes anything.
+// that reuse across blocks never frees or zeroes anything. It grows by
+// realloc, which moves a large buffer without holding two copies at once:
+// one huge caption costs about its own size.
 struct Units {
-  WideString storage;
+  struct Free {
+    void operator()(char16_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<char16_t, Free> buffer;
+  size_t capacity = 0;
   size_t size = 0;
   void Reserve(size_t extra) {
-    if (storage.size() - size < extra) storage.resize(storage.size() * 2 + extra + 64);
+    if (capacity - size >= extra) return;
+    const size_t wanted = capacity + capacity / 2 + extra + 64;
+    void* grown = std::realloc(buffer.get(), wanted * sizeof(char16_t));
+    if (grown == nullptr) throw std::bad_alloc();
+    buffer.release();
+    buffer.reset(static_cast<char16_t*>(grown));
+    capacity = wanted;
   }
-  char16_t* data() { return &storage[0]; }
-  WideView View() const { return WideView(storage.data(), size); }
+  char16_t* data() { return buffer.get(); }
+  WideView View() const { return WideView(buffer.get(), size); }
 };
 
 // What a read from one position gives: the block's positions, its times and
@@ -252,14 +267,26 @@ bool ReadTag(Converter& conv, Cursor& cur, size_t at, size_t checkedFrom, size_t
   lastLess = at;
   lastLessIndex = 0;
   for (;;) {
+    if (cur.pendingLow == 0 && !in.utf16) {
+      // ASCII other than CR in bulk, lowercased through the table.
+      size_t at = cur.at;
+      tag.Reserve(64);
+      char16_t* u = tag.data();
+      size_t n = tag.size;
+      const size_t room = tag.capacity;
+      while (n < room && at < in.size) {
+        const unsigned char b = in.data[at];
+        if (b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
+        u[n++] = in.lower[b];
+        ++at;
+      }
+      tag.size = n;
+      cur.at = at;
+      if (n == room) continue;
+    }
     const size_t here = cur.at;
-    const bool pending = cur.pendingLow != 0;
     std::int32_t c;
-    if (!pending && !in.utf16 && here < in.size && in.data[here] < 0x80 &&
-        in.data[here] != '\r') {
-      c = in.data[here];
-      cur.at = here + 1;
-    } else {
+    {
       c = Next(in, cur, checkedFrom);
       if (c == kRealEnd) {
         realEnd = true;
@@ -278,6 +305,11 @@ bool ReadTag(Converter& conv, Cursor& cur, size_t at, size_t checkedFrom, size_t
 }
 
 void ScanTail(const Units& tag, size_t lastLessIndex, bool& scanned, std::int32_t& time) {
+  if (lastLessIndex + 1 >= tag.size || tag.buffer.get()[lastLessIndex + 1] != u's') {
+    scanned = false;
+    time = 0;
+    return;
+  }
   std::int32_t ms = 0;
   scanned = ScanSyncTime(tag.View().substr(lastLessIndex), ms);
   time = scanned ? ms : 0;
@@ -364,7 +396,7 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
           caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
           char16_t* u = caption.data();
           size_t n = caption.size;
-          const size_t room = caption.storage.size();
+          const size_t room = caption.capacity;
           while (n < room && size - at >= 2 && at < size) {
             const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
             if (unit == u'<' || unit == 0xFFFF) break;
@@ -383,10 +415,29 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
           caption.Reserve(size - at < 256 ? size - at + 1 : 256);
           char16_t* u = caption.data();
           size_t n = caption.size;
-          const size_t room = caption.storage.size();
+          const size_t room = caption.capacity;
+          const bool utf8 = in.codePage == nullptr;
           while (n < room && at < size) {
             const unsigned char b = in.data[at];
-            if (b >= 0x80 || b == '<') break;
+            if (b >= 0x80) {
+              // Two- and three-byte UTF-8 inline (valid, so nothing to flag); the
+              // rest, U+FFFF among it, is left to Next.
+              if (!utf8) break;
+              if (b >= 0xE1 && b <= 0xEC && size - at >= 3 && (in.data[at + 1] & 0xC0) == 0x80 &&
+                  (in.data[at + 2] & 0xC0) == 0x80) {
+                u[n++] = static_cast<char16_t>((b & 0x0Fu) << 12 | (in.data[at + 1] & 0x3Fu) << 6 |
+                                               (in.data[at + 2] & 0x3Fu));
+                at += 3;
+                continue;
+              }
+              if (b >= 0xC2 && b <= 0xDF && size - at >= 2 && (in.data[at + 1] & 0xC0) == 0x80) {
+                u[n++] = static_cast<char16_t>((b & 0x1Fu) << 6 | (in.data[at + 1] & 0x3Fu));
+                at += 2;
+                continue;
+              }
+              break;
+            }
+            if (b == '<') break;
             ++at;
             if (b == '\r' || b == '\n') continue;
             sawAmpersand |= b == '&';
@@ -499,10 +550,12 @@ void SkipHeaderAt(Converter& conv, size_t& position, bool& atEnd) {
 
 // Output, UTF-16LE straight into the buffer.
 void PutAscii(std::string& out, const char* text, size_t size) {
+  char wide[16];
   for (size_t i = 0; i < size; ++i) {
-    out.push_back(text[i]);
-    out.push_back('\0');
+    wide[2 * i] = text[i];
+    wide[2 * i + 1] = '\0';
   }
+  out.append(wide, 2 * size);
 }
 
 void PutUnits(std::string& out, WideView units) {
@@ -521,45 +574,70 @@ void PutUnits(std::string& out, WideView units) {
   }
 }
 
-// Writes `value` (not negative) with at least `width` digits.
-void PutDigits(std::string& out, std::int32_t value, int width) {
-  char digits[12];
+// Writes `value` (not negative) with at least `width` digits, UTF-16LE,
+// ending at `end`; returns where they begin.
+char* PutDigits(char* end, std::int32_t value, int width) {
   int n = 0;
   do {
-    digits[n++] = static_cast<char>('0' + value % 10);
+    *--end = '\0';
+    *--end = static_cast<char>('0' + value % 10);
     value /= 10;
+    ++n;
   } while (value != 0 || n < width);
-  while (n > 0) {
-    out.push_back(digits[--n]);
-    out.push_back('\0');
-  }
+  return end;
+}
+
+char* PutChar(char* end, char c) {
+  *--end = '\0';
+  *--end = c;
+  return end;
 }
 
 void PutTime(std::string& out, std::int32_t ms) {
   if (ms < 0) ms = 0;
   std::int32_t rest = ms % 3600000;
-  PutDigits(out, ms / 3600000, 2);
-  PutAscii(out, ":", 1);
-  PutDigits(out, rest / 60000, 2);
-  PutAscii(out, ":", 1);
+  const std::int32_t minutes = rest / 60000;
   rest %= 60000;
-  PutDigits(out, rest / 1000, 2);
-  PutAscii(out, ",", 1);
-  PutDigits(out, rest % 1000, 3);
+  // Built backwards in one buffer: the longest is "596:31:23,647".
+  char buffer[48];
+  char* const end = buffer + sizeof buffer;
+  char* p = PutDigits(end, rest % 1000, 3);
+  p = PutChar(p, ',');
+  p = PutDigits(p, rest / 1000, 2);
+  p = PutChar(p, ':');
+  p = PutDigits(p, minutes, 2);
+  p = PutChar(p, ':');
+  p = PutDigits(p, ms / 3600000, 2);
+  out.append(p, static_cast<size_t>(end - p));
 }
 
+constexpr size_t kOutputBlock = 1 << 20;
+
 void FlushOutput(Converter& conv, bool all) {
-  constexpr size_t kBlock = 1 << 20;
-  if (conv.out.size() >= kBlock || (all && !conv.out.empty())) {
+  if (conv.out.size() >= kOutputBlock || (all && !conv.out.empty())) {
     WriteOutputBytes(*conv.file, conv.out.data(), conv.out.size());
     conv.out.clear();
   }
 }
 
+// A caption of any length goes out in pieces, so the buffer stays small.
+void PutCaption(Converter& conv, WideView caption) {
+  constexpr size_t kPiece = kOutputBlock / 4;
+  while (caption.size() > kPiece) {
+    PutUnits(conv.out, caption.substr(0, kPiece));
+    caption.remove_prefix(kPiece);
+    FlushOutput(conv, false);
+  }
+  PutUnits(conv.out, caption);
+}
+
 void PutCueHead(Converter& conv) {
   if (!conv.firstCue) PutAscii(conv.out, "\r\n\r\n", 4);
-  PutDigits(conv.out, conv.cueNumber, 1);
-  PutAscii(conv.out, "\r\n", 2);
+  char buffer[32];
+  char* const end = buffer + sizeof buffer;
+  char* p = PutChar(PutChar(end, '\n'), '\r');
+  p = PutDigits(p, conv.cueNumber, 1);
+  conv.out.append(p, static_cast<size_t>(end - p));
   if (conv.cueNumber < INT32_MAX) ++conv.cueNumber;
   conv.firstCue = false;
 }
@@ -570,7 +648,7 @@ void WriteCue(Converter& conv, const BlockScan& block) {
   PutAscii(conv.out, " --> ", 5);
   PutTime(conv.out, block.endTime);
   PutAscii(conv.out, "\r\n", 2);
-  PutUnits(conv.out, block.caption.View());
+  PutCaption(conv, block.caption.View());
   FlushOutput(conv, false);
 }
 
@@ -578,7 +656,7 @@ void WriteCue(Converter& conv, WideView timeLine, WideView caption) {
   PutCueHead(conv);
   PutUnits(conv.out, timeLine);
   PutAscii(conv.out, "\r\n", 2);
-  PutUnits(conv.out, caption);
+  PutCaption(conv, caption);
   FlushOutput(conv, false);
 }
 
