@@ -10,6 +10,10 @@
 #include "text/console.h"
 #include "text/path_names.h"
 
+// The conversion as first written, block by block through ReadSyncBlock and
+// ParseSyncBlock: the reference the one-pass conversion (fast_conversion.cpp)
+// is tested against.
+
 namespace {
 
 // A block is read twice on purpose: its closing sync tag is the next block's
@@ -93,7 +97,7 @@ void SkipHeader(TextStream& input) {
   }
 }
 
-std::int32_t ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit) {
+std::int32_t ConvertStreamReference(TextStream& input, TextStream& output, std::int64_t seekUnit) {
   SkipHeader(input);
   CueCounter counter;
   // Each pass reads the current block and the one after it. Nothing but the

@@ -26,9 +26,15 @@ std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage,
                          std::int32_t* cues = nullptr);
 
 // Converts an open input into an open output: skips the header, then writes
-// the cues. `seekUnit` is 2 for UTF-16 input and 1 otherwise. Returns the
-// number of cues written.
+// the cues. `seekUnit` is 2 for UTF-16 input and 1 otherwise. Each input
+// byte is decoded about once and each block scanned once (fast_conversion.cpp).
+// Returns the number of cues written.
 std::int32_t ConvertStream(TextStream& input, TextStream& output, std::int64_t seekUnit);
+
+// The same conversion the plain way: each block read into text with its tags
+// lowercased, then parsed and cleaned in separate steps. Slower; kept as the
+// reference that tests and fuzzing hold ConvertStream to, byte for byte.
+std::int32_t ConvertStreamReference(TextStream& input, TextStream& output, std::int64_t seekUnit);
 
 // Moves the input to the '<' of the first sync tag, or leaves it at the end.
 void SkipHeader(TextStream& input);

@@ -188,7 +188,7 @@ TEST(EndToEndOutputSafety, InterruptedRunLeavesTheEarlierSrt) {
     SCOPED_TRACE(strsignal(sig));
     RunOptions options;
     options.signal = sig;
-    options.signalAfterMs = 1500;
+    options.signalAfterMs = 500;  // the conversion of 200 MB takes well over a second
     options.timeoutSeconds = 120;
     const RunResult run = RunLumentrace({"film.smi"}, dir.path(), {}, options);
     EXPECT_EQ(run.signal, sig) << "ended by the signal, part way";

@@ -35,8 +35,24 @@ void WriteOutputBytes(OutputFile& file, const char* bytes, size_t size) {
     file.memory->append(bytes, size);
     return;
   }
+  if (file.buffer.empty() && size >= kFlushSize) {
+    // A large block goes out as it is, without a copy.
+    if (!file.failed && !WriteNativeOutput(*file.native, bytes, size)) file.failed = true;
+    return;
+  }
   file.buffer.append(bytes, size);
   if (file.buffer.size() >= kFlushSize) Flush(file);
+}
+
+bool RestartOutput(OutputFile& file) {
+  file.buffer.clear();
+  if (file.memory != nullptr) {
+    file.memory->clear();
+    return true;
+  }
+  if (!file.native || file.failed) return false;
+  if (!RewindNativeOutput(*file.native)) file.failed = true;
+  return !file.failed;
 }
 
 bool CommitOutputFile(OutputFile& file) {

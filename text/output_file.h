@@ -50,6 +50,10 @@ void CreateOutputInMemory(OutputFile& file, std::string& bytes);
 // Appends bytes; they reach the disk in large writes.
 void WriteOutputBytes(OutputFile& file, const char* bytes, size_t size);
 
+// Drops everything written so far, as if the output had just been opened;
+// false when the file could not be emptied (later writes are then dropped too).
+bool RestartOutput(OutputFile& file);
+
 // Flushes, closes and puts the file in place. Returns false, with nothing left
 // behind and an earlier file unchanged, when any of it failed.
 bool CommitOutputFile(OutputFile& file);
@@ -64,6 +68,7 @@ void UseNamedTemporaryFiles(bool named);
 // The platform side, used by the functions above.
 bool CreateNativeOutput(OutputFile& file, WideView path);
 bool WriteNativeOutput(NativeOutput& native, const char* bytes, size_t size);
+bool RewindNativeOutput(NativeOutput& native);  // empties it and writes from its start again
 bool CommitNativeOutput(NativeOutput& native);
 void AbandonNativeOutput(NativeOutput& native);
 

@@ -338,6 +338,10 @@ bool WriteNativeOutput(NativeOutput& native, const char* bytes, size_t size) {
   return WriteAll(native.descriptor, bytes, size);
 }
 
+bool RewindNativeOutput(NativeOutput& native) {
+  return lseek(native.descriptor, 0, SEEK_SET) == 0 && ftruncate(native.descriptor, 0) == 0;
+}
+
 bool CommitNativeOutput(NativeOutput& out) {
   if (out.inPlace) {
     const bool closed = close(out.descriptor) == 0;

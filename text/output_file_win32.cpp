@@ -161,6 +161,12 @@ bool WriteNativeOutput(NativeOutput& out, const char* bytes, size_t size) {
   return WriteAll(out.handle, bytes, size);
 }
 
+bool RewindNativeOutput(NativeOutput& out) {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(out.handle, start, nullptr, FILE_BEGIN) != 0 &&
+         SetEndOfFile(out.handle) != 0;
+}
+
 bool CommitNativeOutput(NativeOutput& out) {
   bool ok = FlushFileBuffers(out.handle) != 0;
   ok = CloseHandleOf(out) && ok;

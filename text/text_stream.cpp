@@ -23,16 +23,26 @@ void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
       data[1] == 0xBB && data[2] == 0xBF) {
     stream.position = 3;
   }
-  // Today's commonest subtitle file is UTF-8 without a byte-order mark; a file in a
-  // legacy code page with any non-ASCII text is practically never valid UTF-8.
-  if (stream.mode == StreamMode::AnsiText && !IsValidUtf8(data, stream.bytes.size())) {
-    stream.codePage = codePage != nullptr ? codePage : &CodePageDecoderFor("CP1252");
-    if (stream.codePage->utf8) stream.codePage = nullptr;  // invalid UTF-8 stays UTF-8
-  }
+  stream.ansiCodePage = codePage != nullptr ? codePage : &CodePageDecoderFor("CP1252");
+  // The choice waits for the first read, so that the converter can make it
+  // while it decodes instead of in a pass of its own.
+  stream.readingChosen = stream.mode != StreamMode::AnsiText;
   stream.open = true;
 }
 
 }  // namespace
+
+void ChooseAnsiReading(TextStream& stream) {
+  if (stream.readingChosen) return;
+  stream.readingChosen = true;
+  // Today's commonest subtitle file is UTF-8 without a byte-order mark; a file in a
+  // legacy code page with any non-ASCII text is practically never valid UTF-8.
+  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
+  if (!IsValidUtf8(data, stream.bytes.size())) {
+    stream.codePage = stream.ansiCodePage;
+    if (stream.codePage->utf8) stream.codePage = nullptr;  // invalid UTF-8 stays UTF-8
+  }
+}
 
 bool OpenTextStream(TextStream& stream, WideView path, StreamMode mode, CodePageDecoder* codePage) {
   if (mode == StreamMode::Utf16Output) return false;
@@ -65,6 +75,7 @@ void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes) {
 }
 
 char16_t ReadChar(TextStream& stream) {
+  if (!stream.readingChosen) ChooseAnsiReading(stream);
   if (stream.pendingLow != 0) {
     const char16_t low = stream.pendingLow;
     stream.pendingLow = 0;
@@ -150,6 +161,7 @@ class RunWriter {
 // null `text` only moves.
 template <typename Stops, typename Keep>
 void ReadRun(TextStream& stream, WideString* text, Stops stops, Keep keep) {
+  if (!stream.readingChosen) ChooseAnsiReading(stream);
   if (stream.pendingLow != 0) return;
   const size_t size = stream.bytes.size();
   size_t at = stream.position;

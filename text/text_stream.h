@@ -42,6 +42,11 @@ struct TextStream {
   bool atEnd = false;
   char16_t pendingLow = 0;              // second half of a surrogate pair, not yet read
   CodePageDecoder* codePage = nullptr;  // AnsiText read in a code page; null reads UTF-8
+  // AnsiText: the code page input that is not valid UTF-8 is read in, and
+  // whether the choice between it and UTF-8 has been made (the first
+  // character-by-character read makes it; the converter makes it as it goes).
+  CodePageDecoder* ansiCodePage = nullptr;
+  bool readingChosen = true;
   OutputFile output;
   bool open = false;
 };
@@ -61,6 +66,10 @@ bool OpenOutputStream(TextStream& stream, WideView path);
 
 // Opens an output stream whose bytes go to `bytes`.
 void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes);
+
+// Chooses how AnsiText input is read, once: UTF-8 when all of it is valid
+// UTF-8, its code page otherwise.
+void ChooseAnsiReading(TextStream& stream);
 
 // Reads the next character; kEndOfInput at the end (which sets the indicator).
 char16_t ReadChar(TextStream& stream);

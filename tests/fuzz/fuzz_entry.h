@@ -6,10 +6,11 @@
 // text), the ANSI mode once in each code page asked for, through the ordinary
 // output stream into bytes in memory. Each conversion must end, close
 // its output successfully and leave an SRT file whose shape holds whatever
-// the input was. Inputs that several modes must read alike are also compared
-// across modes: a valid UTF-8 input reads the same in the ANSI mode (which
-// takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the
-// UTF-16 mode; a byte-order mark in front changes nothing.
+// the input was, and be byte for byte what the reference conversion
+// (ConvertStreamReference) writes. Inputs that several modes must read alike
+// are also compared across modes: a valid UTF-8 input reads the same in the
+// ANSI mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and,
+// transcoded, in the UTF-16 mode; a byte-order mark in front changes nothing.
 #ifndef LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 #define LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 
@@ -62,23 +63,49 @@ inline std::string CheckSrtShape(const std::string& srt, size_t inputSize) {
   return std::string();
 }
 
-// Converts `bytes` read in `mode`. For the ANSI mode, `codePage` (CP1252
-// when empty) decodes what is not valid UTF-8.
-inline Conversion ConvertInMode(const std::string& bytes, StreamMode mode,
-                                const std::string& codePage) {
-  Conversion result;
+// The bytes of the .srt that `bytes` read in `mode` converts to, by the
+// one-pass conversion or by the reference one.
+inline bool ConvertWith(const std::string& bytes, StreamMode mode, const std::string& codePage,
+                        bool reference, std::string& srt) {
   TextStream input;
   OpenTextStreamOverBytes(input, bytes, mode,
                           &CodePageDecoderFor(codePage.empty() ? "CP1252" : codePage));
   TextStream output;
-  OpenOutputStreamInMemory(output, result.srt);
-  ConvertStream(input, output, mode == StreamMode::Utf16Binary ? 2 : 1);
+  OpenOutputStreamInMemory(output, srt);
+  const std::int64_t seekUnit = mode == StreamMode::Utf16Binary ? 2 : 1;
+  if (reference) {
+    ConvertStreamReference(input, output, seekUnit);
+  } else {
+    ConvertStream(input, output, seekUnit);
+  }
   CloseTextStream(input);
-  if (!CloseTextStream(output)) {
+  return CloseTextStream(output);
+}
+
+// Empty when the one-pass conversion writes what the reference writes.
+inline std::string CompareWithReference(const std::string& bytes, StreamMode mode,
+                                        const std::string& codePage, const std::string& srt) {
+  std::string expected;
+  if (!ConvertWith(bytes, mode, codePage, true, expected))
+    return "the reference output could not be written";
+  if (expected == srt) return std::string();
+  size_t at = 0;
+  while (at < srt.size() && at < expected.size() && srt[at] == expected[at]) ++at;
+  return "differs from the reference conversion at output byte " + std::to_string(at);
+}
+
+// Converts `bytes` read in `mode`. For the ANSI mode, `codePage` (CP1252
+// when empty) decodes what is not valid UTF-8. The output must be what the
+// reference conversion writes.
+inline Conversion ConvertInMode(const std::string& bytes, StreamMode mode,
+                                const std::string& codePage) {
+  Conversion result;
+  if (!ConvertWith(bytes, mode, codePage, false, result.srt)) {
     result.failure = "the output could not be written";
     return result;
   }
   result.failure = CheckSrtShape(result.srt, bytes.size());
+  if (result.failure.empty()) result.failure = CompareWithReference(bytes, mode, codePage, result.srt);
   return result;
 }
 

@@ -1,0 +1,146 @@
+// The one-pass conversion against the reference conversion: chosen inputs
+// that reach each of its special paths, and many random markup texts, in
+// every input mode, must give the same bytes.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/fuzz/fuzz_entry.h"
+
+namespace {
+
+const std::vector<std::string> kCodePages = {"CP1252", "CP949", "CP932", "CP1258"};
+
+// Converts in every mode (ANSI in each code page) both ways; returns the
+// first difference, or an empty string.
+std::string DifferenceInAnyMode(const std::string& bytes) {
+  struct Mode {
+    StreamMode mode;
+    std::string codePage;
+  };
+  std::vector<Mode> modes = {{StreamMode::Utf16Binary, ""}, {StreamMode::Utf8Text, ""}};
+  for (const std::string& page : kCodePages) modes.push_back({StreamMode::AnsiText, page});
+  for (const Mode& m : modes) {
+    std::string srt;
+    if (!fuzzing::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
+    const std::string difference = fuzzing::CompareWithReference(bytes, m.mode, m.codePage, srt);
+    if (!difference.empty())
+      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " +
+             m.codePage + ")";
+  }
+  return std::string();
+}
+
+std::string Utf16(const std::u16string& text) {
+  std::string bytes;
+  for (char16_t u : text) {
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
+  }
+  return bytes;
+}
+
+TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
+  const std::vector<std::string> inputs = {
+      "",
+      "no sync tag",
+      "<SYNC Start=1>a<SYNC Start=2>b<SYNC Start=3>&nbsp;",
+      // Break tags in every spelling, lines trimmed, empty lines kept inside.
+      "<SYNC Start=1> a <BR> <br/>\tb </Br><SYNC Start=2>x",
+      // "&n" whose ';' lies in a later tag or past a break: read the reference way.
+      "<SYNC Start=1>Tom &nbsp Jerry<font color=a;b>x<SYNC Start=2>y",
+      "<SYNC Start=1>&n<br>;z<SYNC Start=2>y",
+      "<SYNC Start=1>&nb x<p>y;<SYNC Start=2>q",
+      "<SYNC Start=1>&nb x<SYNC Start=2;>q",
+      "<SYNC Start=1>&nb x &nc; y<SYNC Start=2>q",
+      "<SYNC Start=1>&n\r\nbsp;a &N; &amp;<SYNC Start=2>q",
+      // Merged runs, ended by a block and by the end of the input.
+      "<SYNC Start=1>same<SYNC Start=2>same<SYNC Start=3>same<SYNC Start=4>other<SYNC Start=5>",
+      "<SYNC Start=1>same<SYNC Start=2>same<SYNC Start=3>same",
+      "<SYNC Start=1><p>same<SYNC Start=2><i>same</i><SYNC Start=3>x<SYNC Start=4>x",
+      // Tags with a '<' inside, cut off by the end, broken over lines.
+      "<SYNC Start=1 <x>a<SYNC Start=2 <y>b<p <SYNC Start=7>c",
+      "<SYNC Start=1>a<SYNC Start=2\r\n>b<SYNC Start=3\r>c<p",
+      "<SYNC Start=1>text<SYNC Start=2",
+      // U+FFFF stops a read without ending the input; a seek lands past it.
+      "<SYNC Start=1>a\xEF\xBF\xBF<SYNC Start=2>b\xEF\xBF\xBF\xC3\xA9<SYNC Start=3>c",
+      "<HEAD \xEF\xBF\xBF><SYNC Start=1>a<SYNC Start=2>",
+      "\xEF\xBF\xBF\xEF\xBF\xBF<SYNC Start=1>a",
+      // Characters beyond U+FFFF, invalid UTF-8, lone CR, NUL.
+      "<SYNC Start=1>\xF0\x9F\x98\x80 <B>\xF0\x9F\x98\x80</B><SYNC Start=2>",
+      "<SYNC Start=1>\xC0\xAF\xED\xA0\x80\xE2\x82<SYNC Start=2>\r<p>\r\n",
+      std::string("<SYNC Start=1>a\0b<SYNC Start=2>", 31),
+      // Times: quotes, signs, saturation, white space, an end that does not scan.
+      "<SYNC Start=\"1500\">a<SYNC Start='-20'>b<SYNC Start= 99999999999999>c<SYNC Start=x>d",
+      // Only the opening tag: a block that is not read again.
+      "<SYNC Start=9>alone",
+  };
+  for (const std::string& input : inputs) {
+    EXPECT_EQ(DifferenceInAnyMode(input), "") << input;
+    EXPECT_EQ(DifferenceInAnyMode("\xEF\xBB\xBF" + input), "") << "BOM + " << input;
+  }
+  // UTF-16 with surrogates, CR and LF units, and a lone last byte.
+  const std::string utf16 =
+      "\xFF\xFE" + Utf16(u"<SYNC Start=1>\xD83D\xDE00\r\n<BR>a<SYNC Start=2>") + "x";
+  EXPECT_EQ(DifferenceInAnyMode(utf16), "");
+}
+
+TEST(FastConversion, AnsiInputFoundInvalidLateStartsOverInTheCodePage) {
+  // Valid UTF-8 for well over a megabyte of output, then one CP949 syllable:
+  // the whole file is read in CP949, as the reference reads it.
+  std::string smi;
+  for (int i = 0; i < 30000; ++i)
+    smi += "<SYNC Start=" + std::to_string(i * 10) + ">caption number " + std::to_string(i) +
+           " \xEC\xA7\x80\xEA\xB8\x88\r\n";
+  smi += "<SYNC Start=999999>\xB0\xA1<SYNC Start=1000000>";
+  std::string srt;
+  ASSERT_TRUE(fuzzing::ConvertWith(smi, StreamMode::AnsiText, "CP949", false, srt));
+  EXPECT_EQ(fuzzing::CompareWithReference(smi, StreamMode::AnsiText, "CP949", srt), "");
+  EXPECT_GT(srt.size(), size_t{1} << 21);
+}
+
+// Random SAMI-like text from pieces that reach the reader's special cases.
+class Pieces {
+ public:
+  explicit Pieces(std::uint64_t seed) : state_(seed) {}
+  std::string Text(size_t pieces) {
+    static const char* const kPieces[] = {
+        "<SYNC Start=",  "<sync start=\"", "<SYNC  Start=1>", "<SYNC Start=1 <x>", "100", "2",
+        ">",             "<",              "<br>",            "</BR>",             "<Br/>", "<br >",
+        "<p class=kr>",  "</p>",           "&nbsp;",          "&n",                "&",     "n",
+        ";",             "&NBSP;",         "&amp;",           " ",                 "\t",    "\r\n",
+        "\r",            "\n",             "a",               "Tom",               "'",     "-",
+        "\xEC\xA7\x80",  "\xC3\xA9",       "\xF0\x9F\x98\x80", "\xEF\xBF\xBF",     "\xB0\xA1",
+        "\xC0",          "\x80",           "\xC4\xB0",        "I",                 "\xE3\x80\x80",
+        "<font color=\"#ffff00\">",        "same",            "same",              "same"};
+    constexpr size_t kCount = sizeof kPieces / sizeof *kPieces;
+    std::string text;
+    for (size_t i = 0; i < pieces; ++i) text += kPieces[Next() % kCount];
+    return text;
+  }
+
+ private:
+  std::uint32_t Next() {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>(state_ >> 33);
+  }
+  std::uint64_t state_;
+};
+
+TEST(FastConversion, MatchesTheReferenceOnRandomMarkup) {
+  for (const char* locale : {"C", "C.UTF-8", "tr_TR.UTF-8"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;  // not installed here
+    Pieces pieces(20240917);
+    for (int i = 0; i < 1500; ++i) {
+      const std::string input = pieces.Text(1 + static_cast<size_t>(i % 60));
+      const std::string difference = DifferenceInAnyMode(input);
+      ASSERT_EQ(difference, "") << "case " << i << " under " << locale << ": " << input;
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
+}  // namespace
