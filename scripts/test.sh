@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the tests need (scripts/install-deps.sh), builds the program and
-# its tests in build/ with warnings as errors, and runs every test.
+# Runs every test: installs what they need (scripts/install-deps.sh), builds
+# the program and its tests in build/ with warnings as errors and runs them,
+# then the Windows build's tests under Wine (scripts/test-windows.sh) and the
+# web page's in headless Chromium (scripts/test-web.sh).
+# --native stops after the first part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -8,3 +11,6 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLUMENTRACE_TESTS=ON -DLUMENTRAC
 cmake --build build -j"$(nproc)"
 # No tests at all (GoogleTest went missing) is a failure, not an empty success.
 ctest --test-dir build --output-on-failure --no-tests=error -j"$(nproc)"
+[ "${1:-}" = --native ] && exit 0
+bash scripts/test-windows.sh
+bash scripts/test-web.sh
