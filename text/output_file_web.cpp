@@ -23,3 +23,7 @@ bool CommitNativeOutput(NativeOutput&) {
 }
 
 void AbandonNativeOutput(NativeOutput&) {}
+
+bool RewindNativeOutput(NativeOutput&) {
+  return false;
+}
