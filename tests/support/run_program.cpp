@@ -79,9 +79,13 @@ bool IsLocaleVariable(const char* entry) {
 // Reads both pipes until they close or the deadline passes; false on time-out.
 // Closes each pipe it finishes and sets its entry to -1. Sends `signal` to
 // `pid` once, at `signalAt`.
+//
+// Once the child has ended (reaped into `status`), whatever it wrote is in
+// the pipes already: when they then hold nothing more, draining stops even
+// if a process it started (Wine's background services) still holds them open.
 bool Drain(int (&readEnds)[2], std::string& out, std::string& err,
            std::chrono::steady_clock::time_point deadline, pid_t pid, int signal,
-           std::chrono::steady_clock::time_point signalAt) {
+           std::chrono::steady_clock::time_point signalAt, bool& reaped, int& status) {
   pollfd fds[2] = {{readEnds[0], POLLIN, 0}, {readEnds[1], POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = 2;
@@ -97,9 +101,14 @@ bool Drain(int (&readEnds)[2], std::string& out, std::string& err,
       left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(signalAt - now) +
                                 std::chrono::milliseconds(1));
     }
+    left = std::min(left, std::chrono::milliseconds(reaped ? 20 : 100));
     const int ready = poll(fds, 2, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) continue;
+    if (ready == 0) {
+      if (reaped) return true;
+      reaped = waitpid(pid, &status, WNOHANG) == pid;
+      continue;
+    }
     if (ready < 0) throw std::runtime_error("poll failed");
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -185,15 +194,17 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
   int readEnds[2] = {outPipe[0], errPipe[0]};
   const auto signalAt =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signalAfterMs);
-  if (!Drain(readEnds, result.out, result.err, deadline, pid, options.signal, signalAt)) {
+  bool reaped = false;
+  int status = 0;
+  if (!Drain(readEnds, result.out, result.err, deadline, pid, options.signal, signalAt, reaped,
+             status)) {
     result.timedOut = true;
-    kill(pid, SIGKILL);
+    if (!reaped) kill(pid, SIGKILL);
   }
   for (int fd : readEnds) {
     if (fd >= 0) close(fd);
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (!reaped && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
