@@ -103,6 +103,31 @@ inline std::int32_t Next(Input& in, Cursor& cur, size_t checkedFrom) {
   return NextWide(in, cur, checkedFrom);
 }
 
+// Four UTF-16LE units, the first in the low bits, whatever the machine's byte order.
+inline std::uint64_t LoadFourUnits(const unsigned char* p) {
+  return std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 |
+         std::uint64_t{p[3]} << 24 | std::uint64_t{p[4]} << 32 | std::uint64_t{p[5]} << 40 |
+         std::uint64_t{p[6]} << 48 | std::uint64_t{p[7]} << 56;
+}
+
+constexpr std::uint64_t kLanes = 0x0001000100010001ull;
+
+// The top bit of each lane of `word` that is zero, and possibly of lanes above
+// one that is (the borrow runs on): never set when no lane is zero.
+inline std::uint64_t ZeroLanes(std::uint64_t word) {
+  return (word - kLanes) & ~word & 0x8000800080008000ull;
+}
+
+// Of four units in `word`, the lowest set bit marks the first that needs more
+// than copying in a text run: '<', U+FFFF, CR, LF, '&' or ';', or one of a few
+// others taken along with them (the rest of 0x08-0x0F, '8' to '?', U+FFF8 to
+// U+FFFE), which then go the unit-by-unit way. Zero when all four are plain.
+inline std::uint64_t TextRunStops(std::uint64_t word) {
+  const std::uint64_t low3 = word | 7 * kLanes;
+  return ZeroLanes(low3 ^ 0x000F * kLanes) | ZeroLanes(low3 ^ 0x003F * kLanes) |
+         ZeroLanes(low3 ^ 0xFFFF * kLanes) | ZeroLanes(word ^ u'&' * kLanes);
+}
+
 inline char16_t Lower(const Input& in, std::int32_t c) {
   return c < 0x80 ? in.lower[c] : ToLowerUnit(static_cast<char16_t>(c));
 }
@@ -398,6 +423,25 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
           size_t n = caption.size;
           const size_t room = caption.capacity;
           while (n < room && size - at >= 2 && at < size) {
+            if (room - n >= 4 && size - at >= 8) {
+              // Four units a step while none of them ends the run or is dropped.
+              // Four units a step; those before the first that may need more
+              // than copying are kept, and that one is read below.
+              const std::uint64_t word = LoadFourUnits(in.data + at);
+              const std::uint64_t stops = TextRunStops(word);
+              u[n] = static_cast<char16_t>(word);
+              u[n + 1] = static_cast<char16_t>(word >> 16);
+              u[n + 2] = static_cast<char16_t>(word >> 32);
+              u[n + 3] = static_cast<char16_t>(word >> 48);
+              if (stops == 0) {
+                n += 4;
+                at += 8;
+                continue;
+              }
+              const auto plain = static_cast<size_t>(__builtin_ctzll(stops) / 16);
+              n += plain;
+              at += 2 * plain;
+            }
             const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
             if (unit == u'<' || unit == 0xFFFF) break;
             at += 2;

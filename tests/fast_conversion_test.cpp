@@ -88,6 +88,23 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
 }
 
+TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
+  // UTF-16 text is read four units a step: each unit that ends a run, is
+  // dropped or marks an entity, and its look-alikes, at each place in a step.
+  const std::u16string specials[] = {u"<",  u"\xFFFF", u"\r", u"\n",    u"&",    u";",     u"&n;",
+                                     u"\t", u"8",      u"?",  u"\xFFFE", u"\xFFF8", u"\xD83D"};
+  for (const std::u16string& special : specials) {
+    for (size_t lead = 0; lead < 5; ++lead) {
+      const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
+      const std::string body =
+          Utf16(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" + text + u"<br>" + text);
+      EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + body), "") << "lead " << lead;
+      // Shifted by one byte, every unit is read another way.
+      EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE<" + body), "") << "lead " << lead;
+    }
+  }
+}
+
 TEST(FastConversion, AnsiInputFoundInvalidLateStartsOverInTheCodePage) {
   // Valid UTF-8 for well over a megabyte of output, then one CP949 syllable:
   // the whole file is read in CP949, as the reference reads it.
