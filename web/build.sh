@@ -13,7 +13,8 @@ sources=(
   text/path_names.cpp text/text_stream.cpp text/wide_string.cpp
   text/code_page_web.cpp text/file_system_web.cpp text/locale_text_web.cpp
   text/output_file_web.cpp
-  convert/caption_cleanup.cpp convert/encoding_probe.cpp convert/file_conversion.cpp
+  convert/caption_cleanup.cpp convert/encoding_probe.cpp convert/fast_conversion.cpp
+  convert/file_conversion.cpp
   convert/srt_time.cpp convert/srt_writer.cpp convert/sync_block.cpp
 )
 flags=(-std=c++17 -O2 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Werror -I..)
