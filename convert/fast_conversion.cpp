@@ -103,6 +103,31 @@ inline std::int32_t Next(Input& in, Cursor& cur, size_t checkedFrom) {
   return NextWide(in, cur, checkedFrom);
 }
 
+// Four UTF-16LE units, the first in the low bits, whatever the machine's byte order.
+inline std::uint64_t LoadFourUnits(const unsigned char* p) {
+  return std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 |
+         std::uint64_t{p[3]} << 24 | std::uint64_t{p[4]} << 32 | std::uint64_t{p[5]} << 40 |
+         std::uint64_t{p[6]} << 48 | std::uint64_t{p[7]} << 56;
+}
+
+constexpr std::uint64_t kLanes = 0x0001000100010001ull;
+
+// The top bit of each lane of `word` that is zero, and possibly of lanes above
+// one that is (the borrow runs on): never set when no lane is zero.
+inline std::uint64_t ZeroLanes(std::uint64_t word) {
+  return (word - kLanes) & ~word & 0x8000800080008000ull;
+}
+
+// Of four units in `word`, the lowest set bit marks the first that needs more
+// than copying in a text run: '<', U+FFFF, CR, LF, '&' or ';', or one of a few
+// others taken along with them (the rest of 0x08-0x0F, '8' to '?', U+FFF8 to
+// U+FFFE), which then go the unit-by-unit way. Zero when all four are plain.
+inline std::uint64_t TextRunStops(std::uint64_t word) {
+  const std::uint64_t low3 = word | 7 * kLanes;
+  return ZeroLanes(low3 ^ 0x000F * kLanes) | ZeroLanes(low3 ^ 0x003F * kLanes) |
+         ZeroLanes(low3 ^ 0xFFFF * kLanes) | ZeroLanes(word ^ u'&' * kLanes);
+}
+
 inline char16_t Lower(const Input& in, std::int32_t c) {
   return c < 0x80 ? in.lower[c] : ToLowerUnit(static_cast<char16_t>(c));
 }
@@ -215,6 +240,135 @@ bool TagIsBreak(WideView tag) {
   if (tag.size() != 4 && tag.size() != 5) return false;
   return (tag.size() == 4 && CompareNoCase(tag, u"<br>") == 0) ||
          CompareNoCase(tag, u"</br>") == 0 || CompareNoCase(tag, u"<br/>") == 0;
+}
+
+enum class TagKind { kOther, kSync, kBreak };
+
+constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+
+// The top bit of each byte of `word` that is zero, and possibly of bytes
+// above one that is: never set when no byte is zero.
+inline std::uint64_t ZeroBytes(std::uint64_t word) {
+  return (word - kBytes) & ~word & 0x8080808080808080ull;
+}
+
+inline std::uint64_t LoadEightBytes(const unsigned char* p) {
+  std::uint64_t word = 0;
+  for (size_t k = 0; k < 8; ++k) word |= std::uint64_t{p[k]} << (8 * k);
+  return word;
+}
+
+// Finds the '>' of a plain tag from `at`, in characters of kStep bytes (1:
+// bytes of ASCII-compatible input; 2: UTF-16LE units). False at the end of
+// the input or at the first character that is not ASCII, is '<' or is CR.
+template <size_t kStep>
+bool FindPlainTagEnd(const unsigned char* data, size_t size, size_t& at) {
+  // Eight bytes a step: the lowest marked byte is the first that is '<', '>'
+  // or CR (or, in UTF-16, the first unit beyond ASCII).
+  while (size - at >= 8) {
+    const std::uint64_t word = LoadEightBytes(data + at);
+    const std::uint64_t angle = word | 2 * (kStep == 1 ? kBytes : kLanes);  // '<' and '>' alike
+    std::uint64_t marks;
+    if (kStep == 1) {
+      marks = ZeroBytes(angle ^ u'>' * kBytes) | ZeroBytes(word ^ u'\r' * kBytes) |
+              (word & 0x8080808080808080ull);
+    } else {
+      // A unit's high byte must be 0 and its low byte ASCII.
+      const std::uint64_t beyond = word & 0xFF80FF80FF80FF80ull;
+      const std::uint64_t wide =
+          (((beyond & 0x7FFF7FFF7FFF7FFFull) + 0x7FFF7FFF7FFF7FFFull) | beyond) &
+          0x8000800080008000ull;
+      marks = ZeroLanes(angle ^ u'>' * kLanes) | ZeroLanes(word ^ u'\r' * kLanes) | wide;
+    }
+    if (marks != 0) {
+      at += static_cast<size_t>(__builtin_ctzll(marks) / 8) / kStep * kStep;
+      break;
+    }
+    at += 8;
+  }
+  for (;;) {
+    if (size - at < kStep || at >= size) return false;
+    const unsigned char b = data[at];
+    if (kStep == 2 && data[at + 1] != 0) return false;
+    if (b == '>') return true;
+    if (b >= 0x80 || b == '<' || b == '\r') return false;
+    at += kStep;
+  }
+}
+
+// ScanSyncTime over a plain sync tag of `length` characters at `first`,
+// lowercased through the table.
+template <size_t kStep>
+bool ScanPlainSyncTime(const Input& in, size_t first, size_t length, std::int32_t& ms) {
+  const auto at = [&](size_t k) -> char16_t { return in.lower[in.data[first + k * kStep]]; };
+  size_t i = kSyncTagStart.size();
+  while (i < length && IsWideSpace(at(i))) ++i;
+  if (i < length && (at(i) == u'"' || at(i) == u'\'')) ++i;
+  bool negative = false;
+  if (i < length && (at(i) == u'+' || at(i) == u'-')) {
+    negative = at(i) == u'-';
+    ++i;
+  }
+  const size_t digitsStart = i;
+  constexpr std::int64_t kCap = std::int64_t{1} << 32;  // saturates, as ScanSyncTime does
+  std::int64_t magnitude = 0;
+  for (char16_t c; i < length && (c = at(i)) >= u'0' && c <= u'9'; ++i)
+    if (magnitude < kCap) magnitude = magnitude * 10 + (c - u'0');
+  if (i == digitsStart) return false;
+  std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  ms = static_cast<std::int32_t>(value);
+  return true;
+}
+
+// A plain tag read: what it is, and for a sync tag its time as ScanSyncTime
+// gives it (`scanned` false and `time` 0 when it does not scan).
+struct PlainTag {
+  TagKind kind = TagKind::kOther;
+  bool scanned = false;
+  std::int32_t time = 0;
+};
+
+template <size_t kStep>
+bool ReadPlainTagIn(const Input& in, Cursor& cur, PlainTag& tag) {
+  const unsigned char* const data = in.data;
+  const size_t first = cur.at - kStep;  // the '<'
+  size_t at = cur.at;
+  if (!FindPlainTagEnd<kStep>(data, in.size, at)) return false;
+  cur.at = at + kStep;
+  const size_t length = (cur.at - first) / kStep;
+  tag.kind = TagKind::kOther;
+  if (length >= kSyncTagStart.size()) {
+    for (size_t k = 1; k < kSyncTagStart.size(); ++k)
+      if (in.lower[data[first + k * kStep]] != kSyncTagStart[k]) return true;
+    tag.kind = TagKind::kSync;
+    std::int32_t ms = 0;
+    tag.scanned = ScanPlainSyncTime<kStep>(in, first, length, ms);
+    tag.time = tag.scanned ? ms : 0;
+  } else if (length == 4 || length == 5) {
+    char16_t lowered[5];
+    for (size_t k = 0; k < length; ++k) lowered[k] = in.lower[data[first + k * kStep]];
+    if (TagIsBreak(WideView(lowered, length))) tag.kind = TagKind::kBreak;
+  }
+  return true;
+}
+
+// Reads the common tag whose '<' has just been read without collecting it:
+// ASCII characters other than CR and '<' through its '>', all in the input.
+// A sync tag and a break tag are told from the rest by their lowercase
+// through the table, and `cur` is left past the '>'. Any other tag (one that
+// runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
+// left to ReadTag: false, and `cur` is not moved.
+inline bool ReadPlainTag(const Input& in, Cursor& cur, PlainTag& tag) {
+  return in.utf16 ? ReadPlainTagIn<2>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
+}
+
+// Whether the plain tag [from, to) holds a ';' once lowercased.
+bool PlainTagHasSemicolon(const Input& in, size_t from, size_t to) {
+  for (size_t i = from; i < to; i += in.utf16 ? 2 : 1)
+    if (in.lower[in.data[i]] == u';') return true;
+  return false;
 }
 
 // Drops "&n" through the next ';' from the run units[runStart, size), as
@@ -358,6 +512,17 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
         return;
       }
       if (c != u'<') continue;
+      PlainTag plain;
+      if (ReadPlainTag(in, cur, plain)) {
+        if (plain.kind != TagKind::kSync) continue;
+        // Its time is its tail's time too.
+        block.openingTagAt = at;
+        block.lastTagAt = at;
+        block.start = plain.time;
+        tailScanned = plain.scanned;
+        tailTime = plain.time;
+        break;
+      }
       if (!ReadTag(conv, cur, at, checkedFrom, lastLess, lastLessIndex, realEnd)) {
         block.end = cur.at;
         block.hitEnd = realEnd;
@@ -398,6 +563,25 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
           size_t n = caption.size;
           const size_t room = caption.capacity;
           while (n < room && size - at >= 2 && at < size) {
+            if (room - n >= 4 && size - at >= 8) {
+              // Four units a step while none of them ends the run or is dropped.
+              // Four units a step; those before the first that may need more
+              // than copying are kept, and that one is read below.
+              const std::uint64_t word = LoadFourUnits(in.data + at);
+              const std::uint64_t stops = TextRunStops(word);
+              u[n] = static_cast<char16_t>(word);
+              u[n + 1] = static_cast<char16_t>(word >> 16);
+              u[n + 2] = static_cast<char16_t>(word >> 32);
+              u[n + 3] = static_cast<char16_t>(word >> 48);
+              if (stops == 0) {
+                n += 4;
+                at += 8;
+                continue;
+              }
+              const auto plain = static_cast<size_t>(__builtin_ctzll(stops) / 16);
+              n += plain;
+              at += 2 * plain;
+            }
             const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
             if (unit == u'<' || unit == 0xFFFF) break;
             at += 2;
@@ -465,6 +649,29 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
       break;
     }
     const size_t at = tagAt;
+    PlainTag plain;
+    if (ReadPlainTag(in, cur, plain)) {
+      if (unterminated && PlainTagHasSemicolon(in, at, cur.at)) needsReference = true;
+      block.lastTagAt = at;
+      tailScanned = plain.scanned;
+      tailTime = plain.time;
+      if (plain.kind == TagKind::kSync) {
+        conv.hint.valid = true;
+        conv.hint.at = at;
+        conv.hint.after = cur.at;
+        conv.hint.scanned = tailScanned;
+        conv.hint.time = tailTime;
+        break;
+      }
+      // (A tag that is not a sync tag and holds no other '<' has no time.)
+      if (plain.kind == TagKind::kBreak) {
+        TrimLine(caption, lineStart);
+        caption.Reserve(1);
+        caption.data()[caption.size++] = u'\n';
+        lineStart = caption.size;
+      }
+      continue;
+    }
     size_t tagLess = 0;
     if (!ReadTag(conv, cur, at, checkedFrom, tagLess, lastLessIndex, realEnd)) break;
     const WideView tagText = conv.tag.View();
@@ -531,6 +738,13 @@ void SkipHeaderAt(Converter& conv, size_t& position, bool& atEnd) {
       break;
     }
     if (c != u'<') continue;
+    PlainTag plain;
+    if (ReadPlainTag(in, cur, plain)) {
+      if (plain.kind != TagKind::kSync) continue;
+      CheckedThrough(in, cur.at);
+      position = at;
+      return;
+    }
     size_t lastLess = 0;
     size_t lastLessIndex = 0;
     bool realEnd = false;

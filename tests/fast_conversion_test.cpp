@@ -88,6 +88,77 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
 }
 
+TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
+  // UTF-16 text is read four units a step: each unit that ends a run, is
+  // dropped or marks an entity, and its look-alikes, at each place in a step.
+  const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",    u"\n", u"&",
+                                     u";",      u"&n;",    u"\t",    u"8",  u"?",
+                                     u"\xFFFE", u"\xFFF8", u"\xD83D"};
+  for (const std::u16string& special : specials) {
+    for (size_t lead = 0; lead < 5; ++lead) {
+      const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
+      const std::string body =
+          Utf16(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" + text + u"<br>" + text);
+      EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + body), "") << "lead " << lead;
+      // Shifted by one byte, every unit is read another way.
+      EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE<" + body), "") << "lead " << lead;
+    }
+  }
+}
+
+TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
+  // Most tags are told apart without being collected, eight bytes a step;
+  // a tag with anything unusual in it is read in full. Each kind at every
+  // place in a step, closed and cut off by the end, in UTF-8 and UTF-16.
+  const std::string tags[] = {"<SYNC Start=12>",
+                              "<sync START = '+7'>",
+                              "<SYNC Start=\"-99999999999\">",
+                              "<SYNC Start=x>",
+                              "<SYNC Start=>",
+                              "<SYNC Startx=5>",
+                              "<SYNC Start=5 <p>",
+                              "<p <SYNC Start=6>",
+                              "<BR>",
+                              "<bR/>",
+                              "</Br>",
+                              "<br >",
+                              "<b>",
+                              "<>",
+                              "<SYNC Start=1\r\n2>",
+                              "<SYNC Start=\t3\n>",
+                              std::string("<SYNC Start=4\0>", 15),
+                              "<SYNC St\xC3\xA1rt=8>",
+                              "<SYNC Start=\xEF\xBF\xBF"
+                              "9>",
+                              "<SYNC Start=\xED\xA0\x80"
+                              "1>",
+                              "<font color=a;b>",
+                              "<SYNC STARTİ=1>",
+                              "<SYNC Start=１>"};
+  for (const char* locale : {"C", "tr_TR.UTF-8"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;  // not installed here
+    for (const std::string& tag : tags) {
+      for (size_t lead = 0; lead < 9; ++lead) {
+        const std::string pad(lead, 'x');
+        const std::string text = "<SYNC Start=1>" + pad + "&nb" + tag + "a;b<SYNC Start=2>" + pad +
+                                 tag + "c" + tag + "<SYNC Start=3>";
+        EXPECT_EQ(DifferenceInAnyMode(text), "") << tag << " after " << lead;
+        EXPECT_EQ(DifferenceInAnyMode(text + pad + tag.substr(0, tag.size() - 1)), "")
+            << tag << " cut off after " << lead;
+        std::u16string wide;
+        for (char c : text) {  // beyond ASCII: U+FFFF, a lone surrogate or a syllable
+          const auto b = static_cast<unsigned char>(c);
+          wide += b < 0x80 ? b : b == 0xEF ? u'\xFFFF' : b == 0xED ? u'\xD800' : u'\xAC00';
+        }
+        EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16(wide)), "") << tag << " after " << lead;
+        EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16(wide.substr(0, wide.size() - 1))), "")
+            << tag << " cut off after " << lead;
+      }
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 TEST(FastConversion, AnsiInputFoundInvalidLateStartsOverInTheCodePage) {
   // Valid UTF-8 for well over a megabyte of output, then one CP949 syllable:
   // the whole file is read in CP949, as the reference reads it.
@@ -107,15 +178,50 @@ class Pieces {
  public:
   explicit Pieces(std::uint64_t seed) : state_(seed) {}
   std::string Text(size_t pieces) {
-    static const char* const kPieces[] = {
-        "<SYNC Start=",  "<sync start=\"", "<SYNC  Start=1>", "<SYNC Start=1 <x>", "100", "2",
-        ">",             "<",              "<br>",            "</BR>",             "<Br/>", "<br >",
-        "<p class=kr>",  "</p>",           "&nbsp;",          "&n",                "&",     "n",
-        ";",             "&NBSP;",         "&amp;",           " ",                 "\t",    "\r\n",
-        "\r",            "\n",             "a",               "Tom",               "'",     "-",
-        "\xEC\xA7\x80",  "\xC3\xA9",       "\xF0\x9F\x98\x80", "\xEF\xBF\xBF",     "\xB0\xA1",
-        "\xC0",          "\x80",           "\xC4\xB0",        "I",                 "\xE3\x80\x80",
-        "<font color=\"#ffff00\">",        "same",            "same",              "same"};
+    static const char* const kPieces[] = {"<SYNC Start=",
+                                          "<sync start=\"",
+                                          "<SYNC  Start=1>",
+                                          "<SYNC Start=1 <x>",
+                                          "100",
+                                          "2",
+                                          ">",
+                                          "<",
+                                          "<br>",
+                                          "</BR>",
+                                          "<Br/>",
+                                          "<br >",
+                                          "<p class=kr>",
+                                          "</p>",
+                                          "&nbsp;",
+                                          "&n",
+                                          "&",
+                                          "n",
+                                          ";",
+                                          "&NBSP;",
+                                          "&amp;",
+                                          " ",
+                                          "\t",
+                                          "\r\n",
+                                          "\r",
+                                          "\n",
+                                          "a",
+                                          "Tom",
+                                          "'",
+                                          "-",
+                                          "\xEC\xA7\x80",
+                                          "\xC3\xA9",
+                                          "\xF0\x9F\x98\x80",
+                                          "\xEF\xBF\xBF",
+                                          "\xB0\xA1",
+                                          "\xC0",
+                                          "\x80",
+                                          "\xC4\xB0",
+                                          "I",
+                                          "\xE3\x80\x80",
+                                          "<font color=\"#ffff00\">",
+                                          "same",
+                                          "same",
+                                          "same"};
     constexpr size_t kCount = sizeof kPieces / sizeof *kPieces;
     std::string text;
     for (size_t i = 0; i < pieces; ++i) text += kPieces[Next() % kCount];

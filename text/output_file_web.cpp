@@ -18,6 +18,10 @@ bool WriteNativeOutput(NativeOutput&, const char*, size_t) {
   return false;
 }
 
+bool RewindNativeOutput(NativeOutput&) {
+  return false;
+}
+
 bool CommitNativeOutput(NativeOutput&) {
   return false;
 }
