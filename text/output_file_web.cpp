@@ -27,7 +27,3 @@ bool CommitNativeOutput(NativeOutput&) {
 }
 
 void AbandonNativeOutput(NativeOutput&) {}
-
-bool RewindNativeOutput(NativeOutput&) {
-  return false;
-}
