@@ -310,15 +310,12 @@ bool ScanPlainSyncTime(const Input& in, size_t first, size_t length, std::int32_
     ++i;
   }
   const size_t digitsStart = i;
-  constexpr std::int64_t kCap = std::int64_t{1} << 32;  // saturates, as ScanSyncTime does
   std::int64_t magnitude = 0;
-  for (char16_t c; i < length && (c = at(i)) >= u'0' && c <= u'9'; ++i)
-    if (magnitude < kCap) magnitude = magnitude * 10 + (c - u'0');
+  for (char16_t c; i < length && (c = at(i)) >= u'0' && c <= u'9'; ++i) {
+    magnitude = AddSyncDigit(magnitude, c);
+  }
   if (i == digitsStart) return false;
-  std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > INT32_MAX) value = INT32_MAX;
-  if (value < INT32_MIN) value = INT32_MIN;
-  ms = static_cast<std::int32_t>(value);
+  ms = SaturatedSyncTime(negative, magnitude);
   return true;
 }
 
@@ -405,6 +402,14 @@ void TrimLine(Units& units, size_t lineStart) {
   while (begin < end && IsWideSpace(u[begin])) ++begin;
   if (begin != lineStart) std::char_traits<char16_t>::move(u + lineStart, u + begin, end - begin);
   units.size = lineStart + (end - begin);
+}
+
+// A break tag: the line so far is trimmed, and the next one begins.
+void BreakLine(Units& caption, size_t& lineStart) {
+  TrimLine(caption, lineStart);
+  caption.Reserve(1);
+  caption.data()[caption.size++] = u'\n';
+  lineStart = caption.size;
 }
 
 // Reads a tag whose '<' has just been read (at byte `at`) into conv.tag,
@@ -656,20 +661,11 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
       tailScanned = plain.scanned;
       tailTime = plain.time;
       if (plain.kind == TagKind::kSync) {
-        conv.hint.valid = true;
-        conv.hint.at = at;
-        conv.hint.after = cur.at;
-        conv.hint.scanned = tailScanned;
-        conv.hint.time = tailTime;
+        conv.hint = {true, at, cur.at, tailScanned, tailTime};
         break;
       }
       // (A tag that is not a sync tag and holds no other '<' has no time.)
-      if (plain.kind == TagKind::kBreak) {
-        TrimLine(caption, lineStart);
-        caption.Reserve(1);
-        caption.data()[caption.size++] = u'\n';
-        lineStart = caption.size;
-      }
+      if (plain.kind == TagKind::kBreak) BreakLine(caption, lineStart);
       continue;
     }
     size_t tagLess = 0;
@@ -679,20 +675,11 @@ void ScanBlock(Converter& conv, size_t from, BlockScan& block) {
     block.lastTagAt = tagLess;
     ScanTail(conv.tag, lastLessIndex, tailScanned, tailTime);
     if (TagIsSync(tagText)) {
-      if (lastLessIndex == 0) {
-        conv.hint.valid = true;
-        conv.hint.at = at;
-        conv.hint.after = cur.at;
-        conv.hint.scanned = tailScanned;
-        conv.hint.time = tailTime;
-      }
+      if (lastLessIndex == 0) conv.hint = {true, at, cur.at, tailScanned, tailTime};
       break;
     }
     if (TagIsBreak(tagText)) {
-      TrimLine(caption, lineStart);
-      caption.Reserve(1);
-      caption.data()[caption.size++] = u'\n';
-      lineStart = caption.size;
+      BreakLine(caption, lineStart);
     }
   }
   block.end = cur.at;

@@ -84,20 +84,20 @@ bool ScanSyncTime(WideView text, std::int32_t& ms) {
     ++i;
   }
   const size_t digitsStart = i;
-  // Accumulate as a magnitude capped just past the 32-bit range, so that any
-  // number of digits saturates without overflow.
-  constexpr std::int64_t kCap = std::int64_t{1} << 32;
   std::int64_t magnitude = 0;
-  while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
-    if (magnitude < kCap) magnitude = magnitude * 10 + (text[i] - u'0');
-    ++i;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    magnitude = AddSyncDigit(magnitude, text[i]);
   }
   if (i == digitsStart) return false;
+  ms = SaturatedSyncTime(negative, magnitude);
+  return true;
+}
+
+std::int32_t SaturatedSyncTime(bool negative, std::int64_t magnitude) {
   std::int64_t value = negative ? -magnitude : magnitude;
   if (value > INT32_MAX) value = INT32_MAX;
   if (value < INT32_MIN) value = INT32_MIN;
-  ms = static_cast<std::int32_t>(value);
-  return true;
+  return static_cast<std::int32_t>(value);
 }
 
 std::int64_t ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {

@@ -38,6 +38,15 @@ SyncBlock ReadSyncBlock(TextStream& input);
 // beyond the 32-bit range saturate. False when the text does not scan.
 bool ScanSyncTime(WideView text, std::int32_t& ms);
 
+// How a sync time's digits accumulate: a magnitude capped just past the
+// 32-bit range, so that any number of digits saturates without overflow.
+constexpr std::int64_t kSyncDigitsCap = std::int64_t{1} << 32;
+inline std::int64_t AddSyncDigit(std::int64_t magnitude, char16_t digit) {
+  return magnitude < kSyncDigitsCap ? magnitude * 10 + (digit - u'0') : magnitude;
+}
+// The time the digits give, with their sign, saturated to 32 bits.
+std::int32_t SaturatedSyncTime(bool negative, std::int64_t magnitude);
+
 // Turns a block into its time line ("start --> end") and its caption text, and
 // returns the seek-back length (the characters from its last '<' to its end),
 // or -1 for an empty block, leaving the outputs untouched. A start that does
