@@ -164,6 +164,11 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
     outPipe[0] = master;
     outPipe[1] = child;
   }
+  // Run as another user, the program is started from a descriptor opened
+  // now: that user may not be able to reach it by its path (a build folder
+  // under a private temporary folder, say).
+  const int program = options.uid >= 0 ? open(argv[0], O_RDONLY | O_CLOEXEC) : -1;
+  if (options.uid >= 0 && program < 0) throw std::runtime_error("cannot open the program");
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -182,9 +187,14 @@ RunResult RunProgram(const std::vector<std::string>& args, const std::string& cw
       signal(SIGXFSZ, SIG_IGN);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
-    execve(argv[0], argv.data(), envp.data());
+    if (program >= 0) {
+      fexecve(program, argv.data(), envp.data());
+    } else {
+      execve(argv[0], argv.data(), envp.data());
+    }
     _exit(127);
   }
+  if (program >= 0) close(program);
   close(outPipe[1]);
   close(errPipe[1]);
 
