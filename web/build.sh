@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # Builds the web page into web/dist/: the conversion compiled to WebAssembly
 # with Debian's emscripten, the page's own files and the zip library. Serve
-# web/dist/ with any static file server. Needs emscripten and `npm ci` in web/
-# (scripts/test-web.sh installs both).
+# web/dist/ with any static file server. Needs emscripten
+# (`bash scripts/install-deps.sh --web`) and the zip library
+# (`npm ci --omit=dev` in web/; the test tools are not needed to build).
 set -euo pipefail
 cd "$(dirname "$0")"
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+
+# Checked before the compile, which takes about a minute.
+if ! command -v em++ >/dev/null; then
+  echo "web/build.sh: em++ is missing; run: bash scripts/install-deps.sh --web" >&2
+  exit 1
+fi
+if [ ! -f node_modules/fflate/umd/index.js ]; then
+  echo "web/build.sh: the zip library is missing; run 'npm ci --omit=dev' in web/ first" >&2
+  exit 1
+fi
 
 # Only what ConvertBytes reaches, with the web's platform files.
 sources=(
@@ -26,10 +37,6 @@ em++ "${flags[@]}" lumentrace_web.cpp "${sources[@]/#/../}" -o build/lumentrace.
   -sALLOW_MEMORY_GROWTH -sFILESYSTEM=0 -sEXPORTED_RUNTIME_METHODS=UTF8ToString \
   -sEXPORTED_FUNCTIONS=_malloc,_free,_lumentrace_convert,_lumentrace_define_code_page,_lumentrace_code_page_for_locale
 
-if [ ! -f node_modules/fflate/umd/index.js ]; then
-  echo "web/build.sh: the zip library is missing; run 'npm ci' in web/ first" >&2
-  exit 1
-fi
 cp page/index.html page/style.css page/page.js page/worker.js dist/
 cp build/lumentrace.js build/lumentrace.wasm dist/
 cp node_modules/fflate/umd/index.js dist/fflate.js
