@@ -34,6 +34,9 @@ done
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
   for p in "${packages[@]}"; do
+    # A Node.js from elsewhere (one that bundles npm, and so conflicts with
+    # Debian's npm package) serves as well as Debian's.
+    case $p in nodejs | npm) if command -v "${p%js}" >/dev/null 2>&1; then continue; fi ;; esac
     [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = "install ok installed" ] || missing+=("$p")
   done
 else
