@@ -25,7 +25,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 command -v debootstrap >/dev/null || {
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq debootstrap
 }
 
 # The commands are taken from the README itself, so that this proves what a

@@ -52,4 +52,4 @@ if ! command -v apt-get >/dev/null 2>&1 || { [ "$(id -u)" -ne 0 ] && [ ${#as_roo
 fi
 echo "installing: ${missing[*]}"
 "${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
