@@ -41,9 +41,9 @@ for line in "$install_line" "$build_line" "$test_line"; do
 done
 
 mirror=$(
-  { grep -h -E '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}'
-    grep -h -E '^deb ' /etc/apt/sources.list 2>/dev/null | awk '{print $2}'; } |
-    grep -v security | head -n 1
+  { grep -h -E '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
+    grep -h -E '^deb ' /etc/apt/sources.list 2>/dev/null || true; } |
+    awk '{print $2}' | grep -v security | head -n 1 || true
 )
 [ -n "$mirror" ] || { echo "fresh-debian.sh: no Debian mirror in the host's apt sources" >&2; exit 1; }
 
