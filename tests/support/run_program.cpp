@@ -289,14 +289,19 @@ RunResult RunLumentrace(const std::vector<std::string>& args, const std::string&
   argv.insert(argv.end(), args.begin(), args.end());
   const std::vector<std::string> env =
       TestingWindowsProgram() ? WithInstalledLocale(extraEnv) : extraEnv;
-  RunResult result = RunProgram(argv, cwd, env, options);
+  // A limit is there to catch a hang. Each Wine start costs far more than a
+  // native one, and more still on a loaded machine, so the Windows build gets
+  // three times as long; a hang still fails.
+  RunOptions limited = options;
+  if (TestingWindowsProgram()) limited.timeoutSeconds *= 3;
+  RunResult result = RunProgram(argv, cwd, env, limited);
   // Now and then Wine fails to start a program at all: status 1 and not a
   // byte of output, where the program itself always prints its banner first.
   // Only that signature is tried again, twice at most, and each retry is
   // logged for the run's report; every other outcome counts as it is.
   for (int retry = 0; retry < 2 && TestingWindowsProgram() && WineStartFailed(result); ++retry) {
     LogWineRetry(argv);
-    result = RunProgram(argv, cwd, env, options);
+    result = RunProgram(argv, cwd, env, limited);
   }
   if (TestingWindowsProgram()) {
     // Redirected console output of a Windows program ends its lines in CR LF;
