@@ -65,7 +65,13 @@ step_done() {
 
 total_start=$(date +%s)
 step "debootstrap bookworm (minbase) into $root"
-rm -rf "$root"
+# Never remove through a mount left by an earlier run that was killed: that
+# would reach into the host's /dev and /sys.
+if awk -v r="$root/" 'index($2, r) == 1 {found = 1} END {exit !found}' /proc/mounts; then
+  echo "fresh-debian.sh: $root still has mounts; umount them first" >&2
+  exit 1
+fi
+rm -rf --one-file-system "$root"
 mkdir -p "$root"
 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
   { tail -n 20 "$root.debootstrap.log"; exit 1; }
