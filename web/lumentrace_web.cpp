@@ -9,7 +9,7 @@
 
 #include "convert/file_conversion.h"
 #include "text/char_decoding.h"
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 // Converts `size` bytes at `sami`, reading ANSI input in `codePage` ("CP949").
 // Returns the .srt bytes in a buffer from malloc, which the caller frees, with

@@ -1,19 +1,15 @@
-// The user's locale and the code page that ANSI input files are read in.
+// The names of the code page that ANSI input files are read in.
 //
 // Linux has no ANSI code page, so the program picks the one Windows would use
 // for the locale's language and territory. An installed locale whose own
 // codeset is a legacy one (ko_KR.EUC-KR, en_US.ISO-8859-15) is read in that
-// codeset instead.
-#ifndef LUMENTRACE_TEXT_CODE_PAGE_H_
-#define LUMENTRACE_TEXT_CODE_PAGE_H_
+// codeset instead (SelectUserLocale in platform/code_page.h decides).
+#ifndef LUMENTRACE_TEXT_CODE_PAGE_NAMES_H_
+#define LUMENTRACE_TEXT_CODE_PAGE_NAMES_H_
 
 #include <initializer_list>
 #include <string>
 #include <string_view>
-
-// Selects the user's default locale for every category and works out the ANSI
-// code page from it. Call once, first thing. (Each platform provides this.)
-void SelectUserLocale();
 
 // The name of the code page ANSI input is read in, such as "CP949" ("CP1252"
 // until SelectUserLocale has run), and the setter SelectUserLocale uses.
@@ -31,4 +27,4 @@ std::string AnsiCodePageForLocaleName(std::string_view localeName);
 // LC_CTYPE and LANG, or "C".
 std::string RequestedLocaleName();
 
-#endif  // LUMENTRACE_TEXT_CODE_PAGE_H_
+#endif  // LUMENTRACE_TEXT_CODE_PAGE_NAMES_H_

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "text/native_path.h"
-#include "text/output_file.h"
+#include "platform/native_path.h"
+#include "platform/output_file.h"
 
 struct NativeOutput {
   HANDLE handle = INVALID_HANDLE_VALUE;

@@ -1,12 +1,14 @@
-// On POSIX systems, text crossing between the program and the system (file
-// names, arguments and console output) is in the codeset of the locale
-// selected at start-up.
+// Text in the locale selected at start-up (SelectUserLocale in code_page.h).
 //
+// On POSIX systems, text crossing between the program and the system (file
+// names, arguments and console output) is in the codeset of that locale.
 // Bytes that do not decode in that codeset survive widening as escapes
 // (U+DC00 plus the byte) and turn back into the same bytes when narrowed, so a
 // file whose name is not valid in the locale is still opened and still named.
-#ifndef LUMENTRACE_TEXT_LOCALE_TEXT_H_
-#define LUMENTRACE_TEXT_LOCALE_TEXT_H_
+// Windows takes names as UTF-16 (native_path.h); its narrow text is the C
+// runtime locale's code page. The web page hands no text to a system.
+#ifndef LUMENTRACE_PLATFORM_LOCALE_TEXT_H_
+#define LUMENTRACE_PLATFORM_LOCALE_TEXT_H_
 
 #include <cstdint>
 #include <string>
@@ -27,4 +29,4 @@ std::string NarrowToLocale(WideView text);
 bool IsSpaceInLocale(char16_t c);
 std::uint32_t LowerInLocale(char16_t c);
 
-#endif  // LUMENTRACE_TEXT_LOCALE_TEXT_H_
+#endif  // LUMENTRACE_PLATFORM_LOCALE_TEXT_H_

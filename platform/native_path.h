@@ -3,9 +3,9 @@
 // POSIX systems the bytes of the locale's codeset (bytes that did not decode
 // come back exactly, see locale_text.h), on Windows UTF-16.
 //
-// This is the one shared header that differs between the platforms.
-#ifndef LUMENTRACE_TEXT_NATIVE_PATH_H_
-#define LUMENTRACE_TEXT_NATIVE_PATH_H_
+// This is the one header that differs between the platforms at compile time.
+#ifndef LUMENTRACE_PLATFORM_NATIVE_PATH_H_
+#define LUMENTRACE_PLATFORM_NATIVE_PATH_H_
 
 #include <string>
 
@@ -34,4 +34,4 @@ NativePath ToNativePath(WideView path);
 // A native string (an argument, a directory entry's name) as a WideString.
 WideString FromNative(const NativeChar* text);
 
-#endif  // LUMENTRACE_TEXT_NATIVE_PATH_H_
+#endif  // LUMENTRACE_PLATFORM_NATIVE_PATH_H_

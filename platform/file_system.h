@@ -1,7 +1,7 @@
 // Reading files and asking where the program stands. Each platform provides
 // these over its own calls; nothing else in the program opens an input.
-#ifndef LUMENTRACE_TEXT_FILE_SYSTEM_H_
-#define LUMENTRACE_TEXT_FILE_SYSTEM_H_
+#ifndef LUMENTRACE_PLATFORM_FILE_SYSTEM_H_
+#define LUMENTRACE_PLATFORM_FILE_SYSTEM_H_
 
 #include <string>
 
@@ -21,4 +21,4 @@ bool ReadWholeFile(WideView path, std::string& bytes);
 // (removed while the program stands in it, or too long to name).
 WideString CurrentDirectory();
 
-#endif  // LUMENTRACE_TEXT_FILE_SYSTEM_H_
+#endif  // LUMENTRACE_PLATFORM_FILE_SYSTEM_H_

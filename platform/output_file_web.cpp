@@ -1,6 +1,6 @@
 // The web page writes no files: every .srt goes to memory and from there to
 // the page's download links, so a named output cannot be created.
-#include "text/output_file.h"
+#include "platform/output_file.h"
 
 struct NativeOutput {};
 

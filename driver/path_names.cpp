@@ -1,6 +1,6 @@
-#include "text/path_names.h"
+#include "driver/path_names.h"
 
-#include "text/native_path.h"
+#include "platform/native_path.h"
 
 WideView FindFileName(WideView path) {
   size_t start = path.size();

@@ -1,7 +1,7 @@
 // Listing one directory, for the directory search. Each platform lists in its
 // own way; the search only sees names, flags and identities.
-#ifndef LUMENTRACE_DRIVER_DIRECTORY_LISTING_H_
-#define LUMENTRACE_DRIVER_DIRECTORY_LISTING_H_
+#ifndef LUMENTRACE_PLATFORM_DIRECTORY_LISTING_H_
+#define LUMENTRACE_PLATFORM_DIRECTORY_LISTING_H_
 
 #include <cstdint>
 #include <vector>
@@ -44,4 +44,4 @@ struct DirectoryListing {
 // part way: a listing is whole or not at all.
 bool ListDirectory(WideView path, DirectoryListing& listing);
 
-#endif  // LUMENTRACE_DRIVER_DIRECTORY_LISTING_H_
+#endif  // LUMENTRACE_PLATFORM_DIRECTORY_LISTING_H_

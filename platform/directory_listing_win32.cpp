@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "driver/directory_listing.h"
-#include "text/native_path.h"
+#include "platform/directory_listing.h"
+#include "platform/native_path.h"
 
 namespace {
 

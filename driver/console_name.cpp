@@ -1,4 +1,6 @@
-#include "text/console.h"
+#include "driver/console_name.h"
+
+#include "platform/console.h"
 
 namespace {
 

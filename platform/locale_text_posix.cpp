@@ -1,13 +1,8 @@
-#include <unistd.h>
-
 #include <climits>
-#include <cstdio>
-#include <cwctype>
 #include <cwchar>
+#include <cwctype>
 
-#include "text/console.h"
-#include "text/locale_text.h"
-#include "text/native_path.h"
+#include "platform/locale_text.h"
 
 namespace {
 
@@ -102,24 +97,6 @@ std::string NarrowToLocale(WideView text) {
     }
   }
   return out;
-}
-
-void PrintToConsole(WideView text) {
-  const std::string narrow = NarrowToLocale(text);
-  std::fwrite(narrow.data(), 1, narrow.size(), stdout);
-}
-
-bool ConsoleIsTerminal() {
-  static const bool terminal = isatty(STDOUT_FILENO) == 1;
-  return terminal;
-}
-
-NativePath ToNativePath(WideView path) {
-  return NarrowToLocale(path);
-}
-
-WideString FromNative(const NativeChar* text) {
-  return WidenFromLocale(text);
 }
 
 bool IsSpaceInLocale(char16_t c) {

@@ -1,4 +1,4 @@
-#include "text/output_file.h"
+#include "platform/output_file.h"
 
 namespace {
 

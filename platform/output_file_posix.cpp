@@ -20,8 +20,8 @@
 #include <ctime>
 #include <string>
 
-#include "text/native_path.h"
-#include "text/output_file.h"
+#include "platform/native_path.h"
+#include "platform/output_file.h"
 
 #ifndef O_PATH
 #define O_PATH O_RDONLY  // only to name a folder; read access is then needed too

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "text/char_decoding.h"
-#include "text/code_page.h"
 
 struct SystemConverter {
   std::uint32_t single[256];
@@ -19,6 +19,12 @@ struct SystemConverter {
   std::vector<std::uint32_t> pairs;
   int lead[256];
 };
+
+void SelectUserLocale() {
+  // The page chooses the code page for each conversion (lumentrace_convert);
+  // the C library's locale stays "C", and the character classes come from
+  // locale_text_web.cpp whatever it is.
+}
 
 namespace {
 

@@ -18,8 +18,8 @@
 // read the temporary file while it is written.
 //
 // Output may also go to bytes in memory, for tests and in-process callers.
-#ifndef LUMENTRACE_TEXT_OUTPUT_FILE_H_
-#define LUMENTRACE_TEXT_OUTPUT_FILE_H_
+#ifndef LUMENTRACE_PLATFORM_OUTPUT_FILE_H_
+#define LUMENTRACE_PLATFORM_OUTPUT_FILE_H_
 
 #include <cstddef>
 #include <memory>
@@ -72,4 +72,4 @@ bool RewindNativeOutput(NativeOutput& native);  // empties it and writes from it
 bool CommitNativeOutput(NativeOutput& native);
 void AbandonNativeOutput(NativeOutput& native);
 
-#endif  // LUMENTRACE_TEXT_OUTPUT_FILE_H_
+#endif  // LUMENTRACE_PLATFORM_OUTPUT_FILE_H_

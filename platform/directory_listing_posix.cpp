@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <string>
 
-#include "driver/directory_listing.h"
-#include "text/locale_text.h"
-#include "text/native_path.h"
+#include "platform/directory_listing.h"
+#include "platform/locale_text.h"
+#include "platform/native_path.h"
 
 namespace {
 

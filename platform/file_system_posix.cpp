@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <climits>
 
-#include "text/file_system.h"
-#include "text/locale_text.h"
-#include "text/native_path.h"
+#include "platform/file_system.h"
+#include "platform/locale_text.h"
+#include "platform/native_path.h"
 
 namespace {
 

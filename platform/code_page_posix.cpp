@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <clocale>
 
+#include "platform/code_page.h"
 #include "text/char_decoding.h"
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 void SelectUserLocale() {
   const bool installed = std::setlocale(LC_ALL, "") != nullptr;

@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/code_page.h"
 #include "text/char_decoding.h"
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // File-name rules for paths held as WideString, with the platform's separators
 // ('/' on POSIX systems; '\\', '/' and a drive's ':' on Windows).
-#ifndef LUMENTRACE_TEXT_PATH_NAMES_H_
-#define LUMENTRACE_TEXT_PATH_NAMES_H_
+#ifndef LUMENTRACE_DRIVER_PATH_NAMES_H_
+#define LUMENTRACE_DRIVER_PATH_NAMES_H_
 
 #include "text/wide_string.h"
 
@@ -19,4 +19,4 @@ bool HasSamiExtension(WideView path);
 // The path up to, not including, its last '.', followed by ".srt".
 WideString OutputPathFor(WideView path);
 
-#endif  // LUMENTRACE_TEXT_PATH_NAMES_H_
+#endif  // LUMENTRACE_DRIVER_PATH_NAMES_H_

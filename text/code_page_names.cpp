@@ -1,4 +1,4 @@
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 #include <clocale>
 #include <cstdlib>

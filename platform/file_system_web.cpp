@@ -1,6 +1,6 @@
 // The web page has no file system: files reach the converter as bytes
 // (ConvertBytes), never by name, so every path fails to open.
-#include "text/file_system.h"
+#include "platform/file_system.h"
 
 int ReadFirstByte(WideView) {
   return -1;

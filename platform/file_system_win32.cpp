@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "text/file_system.h"
-#include "text/native_path.h"
+#include "platform/file_system.h"
+#include "platform/native_path.h"
 
 namespace {
 
