@@ -3,10 +3,26 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
+#include <string>
 
 #include "platform/code_page.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
+
+namespace {
+
+// The locale name the user asked for: the first non-empty of LC_ALL,
+// LC_CTYPE and LANG, or "C".
+std::string RequestedLocaleName() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "C";
+}
+
+}  // namespace
 
 void SelectUserLocale() {
   const bool installed = std::setlocale(LC_ALL, "") != nullptr;

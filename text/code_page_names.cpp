@@ -1,8 +1,5 @@
 #include "text/code_page_names.h"
 
-#include <clocale>
-#include <cstdlib>
-
 namespace {
 
 std::string& SelectedCodePage() {
@@ -62,14 +59,6 @@ std::string AnsiCodePageForLocaleName(std::string_view localeName) {
   if (IsOneOfNames(language, {"ar", "fa", "ur"})) return "CP1256";
   if (IsOneOfNames(language, {"et", "lv", "lt"})) return "CP1257";
   return "CP1252";
-}
-
-std::string RequestedLocaleName() {
-  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') return value;
-  }
-  return "C";
 }
 
 void SetAnsiCodePageName(const std::string& codePage) {

@@ -23,8 +23,4 @@ bool IsOneOfNames(std::string_view value, std::initializer_list<std::string_view
 // "sr_RS@latin" or "C"; CP1252 for every language without one of its own.
 std::string AnsiCodePageForLocaleName(std::string_view localeName);
 
-// The locale name the user asked for: the first non-empty of LC_ALL,
-// LC_CTYPE and LANG, or "C".
-std::string RequestedLocaleName();
-
 #endif  // LUMENTRACE_TEXT_CODE_PAGE_NAMES_H_
