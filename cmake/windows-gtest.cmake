@@ -10,7 +10,7 @@
 if(CMAKE_CROSSCOMPILING AND WIN32)
   set(LUMENTRACE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
   if(NOT EXISTS ${LUMENTRACE_GTEST_SOURCE}/googletest/CMakeLists.txt)
-    message(FATAL_ERROR "No GoogleTest sources in ${LUMENTRACE_GTEST_SOURCE}: run scripts/install-windows-deps.sh")
+    message(FATAL_ERROR "No GoogleTest sources in ${LUMENTRACE_GTEST_SOURCE}: run: bash scripts/install-deps.sh --windows")
   endif()
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -24,16 +24,16 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   add_subdirectory(${LUMENTRACE_GTEST_SOURCE}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   find_package(Threads REQUIRED)
 
-  # Tests run through scripts/wine-run.sh: Wine quietly (no debug channels,
+  # Tests run through scripts/wine.sh: Wine quietly (no debug channels,
   # no offer to install Mono or Gecko), in a prefix that belongs to this build
-  # folder (scripts/wine-env.sh makes the same one and can keep its wineserver
+  # folder (scripts/wine.sh, sourced, makes the same one and can keep its wineserver
   # running), and with Wine's services started apart from the test so that
   # they hold none of CTest's pipes open. The emulator is taken by every target
   # created after this, and by add_test and gtest_discover_tests for them.
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 LUMENTRACE_WINE_LOADER)
     set(CMAKE_CROSSCOMPILING_EMULATOR
-      ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh
+      ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh
       ${CMAKE_BINARY_DIR}/wine-prefix
       ${LUMENTRACE_WINE_LOADER})
   endif()

@@ -6,7 +6,7 @@
 # without a groff warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh lintian groff-base dpkg-dev file binutils
+bash scripts/install-deps.sh --package
 build="$PWD/build-package"
 rm -rf "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLUMENTRACE_TESTS=OFF -DLUMENTRACE_WERROR=ON >/dev/null

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The web page's test: installs what is missing (emscripten, Chromium, the
-# npm packages pinned in web/package-lock.json), builds the native program if
-# needed, builds the page (web/build.sh) and runs the browser test, which
-# compares every .srt the page makes with the native program's.
+# The web page's test: installs the npm packages pinned in
+# web/package-lock.json, builds the native program if needed, builds the page
+# (web/build.sh) and runs the browser test, which compares every .srt the
+# page makes with the native program's. Needs what
+# `bash scripts/install-deps.sh --web` installs (emscripten, Chromium, Node.js
+# 18 or later with npm).
 #   SCREENSHOT=doc/web-page.png bash scripts/test-web.sh   also saves a picture of the page
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,11 +12,18 @@ cd "$(dirname "$0")/.."
 missing=()
 command -v em++ >/dev/null || missing+=(emscripten)
 [ -x /usr/bin/chromium ] || missing+=(chromium)
+command -v node >/dev/null || missing+=(nodejs)
 command -v npm >/dev/null || missing+=(npm)
 command -v localedef >/dev/null || missing+=(locales)
 if [ "${#missing[@]}" -gt 0 ]; then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  echo "test-web.sh: missing ${missing[*]}; run: bash scripts/install-deps.sh --web" >&2
+  exit 1
+fi
+# The browser driver (playwright-core, pinned) runs on Node.js 18 and later.
+node_major=$(node -p 'process.versions.node.split(".")[0]')
+if [ "$node_major" -lt 18 ]; then
+  echo "test-web.sh: Node.js $(node --version) is too old; the browser test needs 18 or later" >&2
+  exit 1
 fi
 (cd web && npm ci --no-audit --no-fund)
 

@@ -2,16 +2,23 @@
 # Builds the web page into web/dist/: the conversion compiled to WebAssembly
 # with Debian's emscripten (the project's CMake build, configured for it in
 # web/build/), the page's own files and the zip library. Serve web/dist/ with
-# any static file server. Needs emscripten and `npm ci` in web/
-# (scripts/test-web.sh installs both).
+# any static file server. Needs emscripten
+# (`bash scripts/install-deps.sh --web`) and the zip library
+# (`npm ci --omit=dev` in web/; the test tools are not needed to build).
 set -euo pipefail
 cd "$(dirname "$0")"
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
-if [ ! -f node_modules/fflate/umd/index.js ]; then
-  echo "web/build.sh: the zip library is missing; run 'npm ci' in web/ first" >&2
+# Checked before the compile, which takes about a minute.
+if ! command -v em++ >/dev/null || ! command -v emcmake >/dev/null; then
+  echo "web/build.sh: em++ is missing; run: bash scripts/install-deps.sh --web" >&2
   exit 1
 fi
+if [ ! -f node_modules/fflate/umd/index.js ]; then
+  echo "web/build.sh: the zip library is missing; run 'npm ci --omit=dev' in web/ first" >&2
+  exit 1
+fi
+
 rm -rf build dist
 mkdir -p dist
 emcmake cmake -S .. -B build -DCMAKE_BUILD_TYPE=Release -DLUMENTRACE_WERROR=ON \

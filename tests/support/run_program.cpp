@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -263,14 +264,45 @@ std::vector<std::string> WithInstalledLocale(const std::vector<std::string>& env
   return out;
 }
 
+bool WineStartFailed(const RunResult& result) {
+  return result.status == 1 && result.signal == 0 && !result.timedOut && result.out.empty() &&
+         result.err.empty();
+}
+
+void LogWineRetry(const std::vector<std::string>& argv) {
+  const char* log = std::getenv("LUMENTRACE_WINE_RETRIES");
+  if (log == nullptr || *log == '\0') return;
+  std::string command;
+  for (const std::string& arg : argv) command += (command.empty() ? "" : " ") + arg;
+  if (FILE* file = std::fopen(log, "a")) {
+    std::fprintf(file, "%s: Wine start failed (status 1, no output); tried again\n",
+                 command.c_str());
+    std::fclose(file);
+  }
+}
+
 }  // namespace
 
 RunResult RunLumentrace(const std::vector<std::string>& args, const std::string& cwd,
                         const std::vector<std::string>& extraEnv, const RunOptions& options) {
   std::vector<std::string> argv = LumentraceCommand();
   argv.insert(argv.end(), args.begin(), args.end());
-  RunResult result = RunProgram(
-      argv, cwd, TestingWindowsProgram() ? WithInstalledLocale(extraEnv) : extraEnv, options);
+  const std::vector<std::string> env =
+      TestingWindowsProgram() ? WithInstalledLocale(extraEnv) : extraEnv;
+  // A limit is there to catch a hang. Each Wine start costs far more than a
+  // native one, and more still on a loaded machine, so the Windows build gets
+  // three times as long; a hang still fails.
+  RunOptions limited = options;
+  if (TestingWindowsProgram()) limited.timeoutSeconds *= 3;
+  RunResult result = RunProgram(argv, cwd, env, limited);
+  // Now and then Wine fails to start a program at all: status 1 and not a
+  // byte of output, where the program itself always prints its banner first.
+  // Only that signature is tried again, twice at most, and each retry is
+  // logged for the run's report; every other outcome counts as it is.
+  for (int retry = 0; retry < 2 && TestingWindowsProgram() && WineStartFailed(result); ++retry) {
+    LogWineRetry(argv);
+    result = RunProgram(argv, cwd, env, limited);
+  }
   if (TestingWindowsProgram()) {
     // Redirected console output of a Windows program ends its lines in CR LF;
     // the tests compare it in the LF form, and a line without its CR shows up.
