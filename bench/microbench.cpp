@@ -12,7 +12,7 @@
 #include "convert/srt_time.h"
 #include "convert/srt_writer.h"
 #include "convert/sync_block.h"
-#include "text/locale_text.h"
+#include "platform/locale_text.h"
 #include "text/text_stream.h"
 
 namespace {

@@ -41,6 +41,4 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # whatever the ANSI code page is; that needs -municode at link time. It cannot
 # go into the linker flags above: every executable would then need wmain(),
 # and CMake's own compiler checks and gtest_main (which define main()) would
-# fail to link. Targets with a wmain() add it themselves:
-#   target_link_options(lumentrace PRIVATE ${LUMENTRACE_WINDOWS_UNICODE_ENTRY})
-set(LUMENTRACE_WINDOWS_UNICODE_ENTRY -municode)
+# fail to link. Targets with a wmain() add it themselves.

@@ -1,6 +1,6 @@
 #include "convert/encoding_probe.h"
 
-#include "text/file_system.h"
+#include "platform/file_system.h"
 
 SourceEncoding EncodingOfFirstByte(int firstByte) {
   if (firstByte == 0xEF) return EncodingUtf8;

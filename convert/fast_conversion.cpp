@@ -24,8 +24,8 @@
 #include "convert/file_conversion.h"
 #include "convert/srt_time.h"
 #include "convert/sync_block.h"
+#include "platform/output_file.h"
 #include "text/char_decoding.h"
-#include "text/output_file.h"
 
 namespace {
 

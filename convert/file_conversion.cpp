@@ -5,10 +5,11 @@
 #include "convert/encoding_probe.h"
 #include "convert/srt_writer.h"
 #include "convert/sync_block.h"
+#include "driver/console_name.h"
+#include "driver/path_names.h"
+#include "platform/console.h"
 #include "text/char_decoding.h"
-#include "text/code_page.h"
-#include "text/console.h"
-#include "text/path_names.h"
+#include "text/code_page_names.h"
 
 // The conversion as first written, block by block through ReadSyncBlock and
 // ParseSyncBlock: the reference the one-pass conversion (fast_conversion.cpp)

@@ -1,6 +1,6 @@
 #include "driver/banner.h"
 
-#include "text/console.h"
+#include "platform/console.h"
 #include "text/wide_string.h"
 
 namespace {

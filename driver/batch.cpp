@@ -3,8 +3,8 @@
 #include "convert/file_conversion.h"
 #include "driver/banner.h"
 #include "driver/directory_mode.h"
-#include "text/code_page.h"
-#include "text/native_path.h"
+#include "platform/code_page.h"
+#include "platform/native_path.h"
 
 int RunBatch(int argc, NativeChar** argv) {
   SelectUserLocale();

@@ -2,7 +2,7 @@
 #ifndef LUMENTRACE_DRIVER_BATCH_H_
 #define LUMENTRACE_DRIVER_BATCH_H_
 
-#include "text/native_path.h"
+#include "platform/native_path.h"
 
 // Selects the user's locale, prints the banner and converts every path on the
 // command line in order (argv[1] on), stopping at the first that fails. With

@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "convert/file_conversion.h"
-#include "driver/directory_listing.h"
-#include "text/file_system.h"
-#include "text/native_path.h"
-#include "text/path_names.h"
+#include "driver/path_names.h"
+#include "platform/directory_listing.h"
+#include "platform/file_system.h"
+#include "platform/native_path.h"
 
 namespace {
 

@@ -33,8 +33,7 @@ if [ ! -x build/lumentrace ]; then
 fi
 bash web/build.sh
 # The character classes of both builds, for the test to compare.
-flags=(-std=c++17 -O1 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Werror -I.)
-g++ "${flags[@]}" web/test/char_classes.cpp text/locale_text_posix.cpp -o web/build/char_classes
-NODE_PATH=${NODE_PATH:-/usr/share/nodejs} em++ "${flags[@]}" web/test/char_classes.cpp \
-  text/locale_text_web.cpp -o web/build/char_classes.js -sENVIRONMENT=node
+cmake --build build -j"$(nproc)" --target char_classes
+cp build/char_classes web/build/char_classes
+NODE_PATH=${NODE_PATH:-/usr/share/nodejs} cmake --build web/build -j"$(nproc)" --target char_classes
 node web/test/browser_test.js build/lumentrace

@@ -26,7 +26,8 @@ std::string ManyCuesSmi() {
 
 std::string TimeOf(int ms) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "00:00:%02d,%03d", ms / 1000, ms % 1000);
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d,%03d", ms / 3600000, ms / 60000 % 60,
+                ms / 1000 % 60, ms % 1000);
   return buffer;
 }
 
@@ -35,6 +36,36 @@ std::string ManyCuesSrt() {
   for (int i = 1; i <= 50; ++i) {
     text += (i == 1 ? "" : "\n\n") + std::to_string(i) + "\n" + TimeOf(i * 100) + " --> " +
             TimeOf(i * 100 + 50) + "\ncaption number " + std::to_string(i);
+  }
+  return SrtBytes(text);
+}
+
+// ANSI input that reads as UTF-8 for megabytes of output and then has a byte
+// that is not UTF-8: the first caption holds "é" in UTF-8, the last one "é" in
+// CP1252. The whole file is then read in the code page, so the first caption
+// comes out as CP1252 reads those two bytes.
+constexpr int kLateCues = 12000;  // about 1.5 MB of output: a first piece reaches the file
+
+std::string LateInvalidSmi() {
+  std::string smi = "<SAMI><BODY>\r\n";
+  for (int i = 1; i <= kLateCues; ++i) {
+    const std::string caption = i == 1           ? "caf\xC3\xA9"
+                                : i == kLateCues ? "caf\xE9"
+                                                 : "caption number " + std::to_string(i);
+    smi += "<SYNC Start=" + std::to_string(i * 100) + ">" + caption +
+           "\r\n<SYNC Start=" + std::to_string(i * 100 + 50) + ">&nbsp;\r\n";
+  }
+  return smi + "</BODY></SAMI>\r\n";
+}
+
+std::string LateInvalidSrt() {
+  std::string text;
+  for (int i = 1; i <= kLateCues; ++i) {
+    const std::string caption = i == 1           ? "caf\xC3\x83\xC2\xA9"  // "cafÃ©"
+                                : i == kLateCues ? "caf\xC3\xA9"
+                                                 : "caption number " + std::to_string(i);
+    text += (i == 1 ? "" : "\n\n") + std::to_string(i) + "\n" + TimeOf(i * 100) + " --> " +
+            TimeOf(i * 100 + 50) + "\n" + caption;
   }
   return SrtBytes(text);
 }
@@ -164,6 +195,54 @@ TEST(EndToEndOutputFile, UnwritableFolderFailsWithoutAMessage) {
   EXPECT_EQ(run.out, BannerText());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(ListDir(dir / "ro"), std::vector<std::string>{"film.smi"});
+}
+
+// The conversion starts over when a late byte is not UTF-8, after some of the
+// output has reached the file: what the .srt holds in the end is the code
+// page's conversion alone, nothing of the first attempt before or after it.
+TEST(EndToEndOutputFile, LateInvalidUtf8StartsTheOutputOver) {
+  const std::string expected = LateInvalidSrt();
+  const std::string longer(expected.size() + 100000, 'x');
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "replacing a longer .srt" : "a new .srt");
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "late.smi", LateInvalidSmi()));
+    if (existing) {
+      ASSERT_TRUE(WriteFile(dir / "late.srt", longer));
+    }
+    const RunResult run = RunLumentrace({"late.smi"}, dir.path(), {"LANG=en_US.UTF-8"});
+    EXPECT_EQ(run.out, BannerText() + SuccessLine("late.smi"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(ReadFile(dir / "late.srt") == expected) << "the .srt differs from the expected";
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"late.smi", "late.srt"}));
+  }
+}
+
+// The same where the folder may not be written but the .srt may: the start
+// over empties the file it rewrites in place.
+TEST(EndToEndOutputFile, LateInvalidUtf8StartsAnInPlaceRewriteOver) {
+  SKIP_FOR_WINDOWS_PROGRAM("folder permissions");
+  const std::string expected = LateInvalidSrt();
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(dir / "late.smi", LateInvalidSmi()));
+  ASSERT_TRUE(WriteFile(dir / "late.srt", std::string(expected.size() + 100000, 'x')));
+  ASSERT_EQ(chmod((dir / "late.smi").c_str(), 0644), 0);
+  ASSERT_EQ(chmod((dir / "late.srt").c_str(), 0666), 0);
+  struct stat before {};
+  ASSERT_EQ(stat((dir / "late.srt").c_str(), &before), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  RunOptions options;
+  if (geteuid() == 0) options.uid = 65534;  // nobody: root could write into the folder
+  const RunResult run = RunLumentrace({"late.smi"}, dir.path(), {"LANG=en_US.UTF-8"}, options);
+  chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(run.out, BannerText() + SuccessLine("late.smi"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(ReadFile(dir / "late.srt") == expected) << "the .srt differs from the expected";
+  struct stat after {};
+  ASSERT_EQ(stat((dir / "late.srt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten in place, not replaced";
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"late.smi", "late.srt"}));
 }
 
 }  // namespace

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/locale_text.h"
+#include "platform/output_file.h"
 #include "tests/support/console_text.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_text.h"
-#include "text/locale_text.h"
-#include "text/output_file.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_entry.h"
+#include "tests/support/test_locale.h"
+#include "tests/support/utf16_bytes.h"
 
 namespace {
 
@@ -28,19 +30,10 @@ std::string DifferenceInAnyMode(const std::string& bytes) {
     if (!fuzzing::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
     const std::string difference = fuzzing::CompareWithReference(bytes, m.mode, m.codePage, srt);
     if (!difference.empty())
-      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " +
-             m.codePage + ")";
+      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
+             ")";
   }
   return std::string();
-}
-
-std::string Utf16(const std::u16string& text) {
-  std::string bytes;
-  for (char16_t u : text) {
-    bytes += static_cast<char>(u & 0xFF);
-    bytes += static_cast<char>(u >> 8);
-  }
-  return bytes;
 }
 
 TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
@@ -84,7 +77,7 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   }
   // UTF-16 with surrogates, CR and LF units, and a lone last byte.
   const std::string utf16 =
-      "\xFF\xFE" + Utf16(u"<SYNC Start=1>\xD83D\xDE00\r\n<BR>a<SYNC Start=2>") + "x";
+      "\xFF\xFE" + Utf16Bytes(u"<SYNC Start=1>\xD83D\xDE00\r\n<BR>a<SYNC Start=2>") + "x";
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
 }
 
@@ -98,7 +91,7 @@ TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
     for (size_t lead = 0; lead < 5; ++lead) {
       const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
       const std::string body =
-          Utf16(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" + text + u"<br>" + text);
+          Utf16Bytes(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" + text + u"<br>" + text);
       EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + body), "") << "lead " << lead;
       // Shifted by one byte, every unit is read another way.
       EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE<" + body), "") << "lead " << lead;
@@ -136,7 +129,7 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
                               "<SYNC STARTİ=1>",
                               "<SYNC Start=１>"};
   for (const char* locale : {"C", "tr_TR.UTF-8"}) {
-    if (std::setlocale(LC_ALL, locale) == nullptr) continue;  // not installed here
+    if (!SelectTestLocale(locale)) continue;
     for (const std::string& tag : tags) {
       for (size_t lead = 0; lead < 9; ++lead) {
         const std::string pad(lead, 'x');
@@ -150,8 +143,9 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
           const auto b = static_cast<unsigned char>(c);
           wide += b < 0x80 ? b : b == 0xEF ? u'\xFFFF' : b == 0xED ? u'\xD800' : u'\xAC00';
         }
-        EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16(wide)), "") << tag << " after " << lead;
-        EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16(wide.substr(0, wide.size() - 1))), "")
+        EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16Bytes(wide)), "")
+            << tag << " after " << lead;
+        EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16Bytes(wide.substr(0, wide.size() - 1))), "")
             << tag << " cut off after " << lead;
       }
     }
@@ -238,7 +232,7 @@ class Pieces {
 
 TEST(FastConversion, MatchesTheReferenceOnRandomMarkup) {
   for (const char* locale : {"C", "C.UTF-8", "tr_TR.UTF-8"}) {
-    if (std::setlocale(LC_ALL, locale) == nullptr) continue;  // not installed here
+    if (!SelectTestLocale(locale)) continue;
     Pieces pieces(20240917);
     for (int i = 0; i < 1500; ++i) {
       const std::string input = pieces.Text(1 + static_cast<size_t>(i % 60));

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_entry.h"
+#include "tests/support/test_locale.h"
+#include "tests/support/utf16_bytes.h"
 
 namespace fs = std::filesystem;
 
@@ -40,7 +42,7 @@ void ReplayAll(const fs::path& dir, size_t expectAtLeast) {
   ASSERT_GE(files.size(), expectAtLeast) << dir;
   std::vector<std::string> codePages = fuzzing::InterestingCodePages();
   for (const char* locale : {"C", "C.UTF-8"}) {
-    if (std::setlocale(LC_ALL, locale) == nullptr) continue;  // not installed here
+    if (!SelectTestLocale(locale)) continue;
     for (const fs::path& file : files) {
       const std::string bytes = ReadFile(file);
       const std::string failure = fuzzing::CheckOneInput(
@@ -63,26 +65,18 @@ TEST(FuzzReplay, EveryRegressionInputPassesEveryCheck) {
 // told apart from a sound one.
 TEST(FuzzReplay, ShapeCheckRejectsBrokenOutput) {
   const std::string bom = "\xFF\xFE";
-  const auto units = [](const std::u16string& text) {
-    std::string bytes;
-    for (char16_t u : text) {
-      bytes += static_cast<char>(u & 0xFF);
-      bytes += static_cast<char>(u >> 8);
-    }
-    return bytes;
-  };
-  const std::string sound = bom + units(u"1\r\n00:00:00,100 --> 00:00:00,200\r\nHi");
+  const std::string sound = bom + Utf16Bytes(u"1\r\n00:00:00,100 --> 00:00:00,200\r\nHi");
   EXPECT_EQ(fuzzing::CheckSrtShape(bom, 0), "");
   EXPECT_EQ(fuzzing::CheckSrtShape(sound, 40), "");
   const std::string broken[] = {
       "",
-      units(u"1\r\n"),                                     // no byte-order mark
-      sound + "x",                                         // odd length
-      bom + units(u"1\n00:00:00,100 --> 00:00:00,200"),    // bare LF
-      bom + units(u"2\r\n00:00:00,100 --> 00:00:00,200"),  // first cue not 1
+      Utf16Bytes(u"1\r\n"),                                     // no byte-order mark
+      sound + "x",                                              // odd length
+      bom + Utf16Bytes(u"1\n00:00:00,100 --> 00:00:00,200"),    // bare LF
+      bom + Utf16Bytes(u"2\r\n00:00:00,100 --> 00:00:00,200"),  // first cue not 1
   };
   for (const std::string& srt : broken) EXPECT_NE(fuzzing::CheckSrtShape(srt, 40), "");
-  const std::string huge = sound + units(std::u16string(1000, u'x'));
+  const std::string huge = sound + Utf16Bytes(std::u16string(1000, u'x'));
   EXPECT_EQ(fuzzing::CheckSrtShape(huge, 100), "");
   EXPECT_NE(fuzzing::CheckSrtShape(huge, 0), "") << "output far larger than its input";
 }

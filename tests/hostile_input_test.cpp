@@ -16,19 +16,9 @@
 #include "tests/fuzz/fuzz_entry.h"
 #include "tests/support/console_text.h"
 #include "tests/support/run_program.h"
+#include "tests/support/utf16_bytes.h"
 
 namespace {
-
-// UTF-16LE bytes of the units, no byte-order mark.
-std::string Utf16(const std::u16string& text) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 // An SRT file as the program writes it: byte-order mark, LF as CR LF.
 std::string Srt(const std::u16string& text) {
@@ -37,7 +27,7 @@ std::string Srt(const std::u16string& text) {
     if (unit == u'\n') crlf += u'\r';
     crlf += unit;
   }
-  return "\xFF\xFE" + Utf16(crlf);
+  return "\xFF\xFE" + Utf16Bytes(crlf);
 }
 
 struct Cue {
@@ -138,7 +128,7 @@ TEST(HostileInput, RandomBytesConvertExactlyAsTheLibraryDoes) {
       const bool wide = lead == kBom16;  // tokens in UTF-16, random bytes in pairs
       if (byte(random) < 32) {
         const std::string& token = tokens[static_cast<size_t>(byte(random)) % tokens.size()];
-        bytes += wide ? Utf16(Widen(token)) : token;
+        bytes += wide ? Utf16Bytes(Widen(token)) : token;
       } else {
         const int low = byte(random);
         // Half the units below U+0100, so that '>' closes tags now and then;
@@ -198,7 +188,7 @@ TEST(HostileInput, FilesCutOffAnywhere) {
        SrtOf({{k100to200, u"Tom &nbsp Jerry"}, {k200to200, u"x &nb"}}),
        {}},
       {"inside a surrogate pair",
-       kBom16 + Utf16(u"<SYNC Start=100>A" + grin.substr(0, 1)),
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>A" + grin.substr(0, 1)),
        SrtOf({{k100to100, u"A" + grin.substr(0, 1)}}),
        {}},
       {"inside a 4-byte UTF-8 character",
@@ -226,7 +216,7 @@ TEST(HostileInput, FilesCutOffAnywhere) {
        {"LANG=ko_KR.UTF-8"}},
       // A lone last byte in UTF-16 reads as the end.
       {"odd-length UTF-16",
-       kBom16 + Utf16(u"<SYNC Start=100>AB") + "C",
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>AB") + "C",
        SrtOf({{k100to100, u"AB"}}),
        {}},
       {"UTF-16 byte-order mark only", kBom16, kBom16, {}},
@@ -287,7 +277,7 @@ TEST(HostileInput, OddCharacters) {
   RunExactCases({
       // Lone surrogates in UTF-16 pass through as they are.
       {"lone surrogates in UTF-16",
-       kBom16 + Utf16(u"<SYNC Start=100>" + highAlone + lowAlone + u"<SYNC Start=200>&nbsp;"),
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>" + highAlone + lowAlone + u"<SYNC Start=200>&nbsp;"),
        SrtOf({{k100to200, highAlone + lowAlone}}),
        {}},
       // An encoded surrogate is not UTF-8: one U+FFFD per maximal invalid part.
@@ -299,7 +289,7 @@ TEST(HostileInput, OddCharacters) {
       // U+FFFF ends the read like the end of input, and reading goes on after
       // it: the block ends at it and what follows before the next sync tag is lost.
       {"U+FFFF in UTF-16",
-       kBom16 + Utf16(u"<SYNC Start=100>ab\uFFFFcd<SYNC Start=200>ef<SYNC Start=300>&nbsp;"),
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>ab\uFFFFcd<SYNC Start=200>ef<SYNC Start=300>&nbsp;"),
        SrtOf({{k100to100, u"ab"}, {k200to300, u"ef"}}),
        {}},
       {"U+FFFF in UTF-8",
@@ -311,7 +301,7 @@ TEST(HostileInput, OddCharacters) {
       // block, as at the end of the input: the empty lookahead's one-unit move
       // lands past the next tag's '<', and that block is not seen.
       {"U+FFFF after a block's last tag",
-       kBom16 + Utf16(u"<SYNC Start=100>ab</p>\uFFFF<SYNC Start=200>cd<SYNC Start=300>ef"),
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>ab</p>\uFFFF<SYNC Start=200>cd<SYNC Start=300>ef"),
        SrtOf({{k100to100, u"ab"}, {u"00:00:00,300 --> 00:00:00,300", u"ef"}}),
        {}},
       {"NUL in ANSI text",
@@ -319,7 +309,7 @@ TEST(HostileInput, OddCharacters) {
        SrtOf({{k100to200, std::u16string(u"a\0b", 3)}}),
        {}},
       {"NUL in UTF-16",
-       kBom16 + Utf16(u"<SYNC Start=100>" + std::u16string(u"a\0b", 3)),
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>" + std::u16string(u"a\0b", 3)),
        SrtOf({{k100to100, std::u16string(u"a\0b", 3)}}),
        {}},
       // Lone CRs are line breaks of the source: dropped, the words join.
@@ -329,7 +319,7 @@ TEST(HostileInput, OddCharacters) {
        SrtOf({{k100to200, u"HelloWorld"}}),
        {}},
       {"CR-only line ends in UTF-16",
-       kBom16 + Utf16(u"<SYNC Start=100>Hello\rWorld\r<SYNC Start=200>&nbsp;\r"),
+       kBom16 + Utf16Bytes(u"<SYNC Start=100>Hello\rWorld\r<SYNC Start=200>&nbsp;\r"),
        SrtOf({{k100to200, u"HelloWorld"}}),
        {}},
   });

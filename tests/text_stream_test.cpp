@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/code_page.h"
+
 namespace {
 
 bool IsContinuation(unsigned char b, unsigned char low = 0x80, unsigned char high = 0xBF) {

@@ -25,19 +25,12 @@ DecodedChar DecodeUtf8(const unsigned char* p, size_t available);
 // True when the bytes are well-formed UTF-8 from start to end (pure ASCII is).
 bool IsValidUtf8(const unsigned char* p, size_t size);
 
-// The system's own decoder for a code page: iconv on POSIX systems,
-// MultiByteToWideChar on Windows. Each platform provides these three.
+// The system's own decoder for a code page (platform/code_page.h), opaque
+// here. Its answer for a byte sequence is a code point or one of these
+// markers, which both lie beyond U+10FFFF.
 struct SystemConverter;
-// Opens the decoder for a code page named like "CP949"; null when the system
-// does not know it.
-SystemConverter* OpenSystemConverter(const std::string& codePage);
-void CloseSystemConverter(SystemConverter* converter);
-// What the `size` bytes (1 to 4) form on their own, from a fresh state: a
-// code point, kInvalid, or kIncomplete when they only begin a character.
-constexpr std::uint32_t kInvalid = 0xFFFFFFFFu;  // both markers lie beyond U+10FFFF
-constexpr std::uint32_t kIncomplete = 0xFFFFFFFEu;
-std::uint32_t AskSystemConverter(SystemConverter* converter, const unsigned char* bytes,
-                                 size_t size);
+constexpr std::uint32_t kInvalid = 0xFFFFFFFFu;     // the bytes form no character
+constexpr std::uint32_t kIncomplete = 0xFFFFFFFEu;  // the bytes only begin one
 
 // A code page decoder: the system answers for each byte sequence once, and
 // the answers are kept in tables, so that decoding is a lookup. Each

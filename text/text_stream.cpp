@@ -1,6 +1,6 @@
 #include "text/text_stream.h"
 
-#include "text/file_system.h"
+#include "platform/file_system.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/output_file.h"
 #include "text/char_decoding.h"
-#include "text/output_file.h"
 #include "text/wide_string.h"
 
 constexpr char16_t kEndOfInput = 0xFFFF;  // WEOF as a 16-bit character

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "text/locale_text.h"
+#include "platform/locale_text.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the web page into web/dist/: the conversion compiled to WebAssembly
-# with Debian's emscripten, the page's own files and the zip library. Serve
-# web/dist/ with any static file server. Needs emscripten
+# with Debian's emscripten (the project's CMake build, configured for it in
+# web/build/), the page's own files and the zip library. Serve web/dist/ with
+# any static file server. Needs emscripten
 # (`bash scripts/install-deps.sh --web`) and the zip library
 # (`npm ci --omit=dev` in web/; the test tools are not needed to build).
 set -euo pipefail
@@ -9,7 +10,7 @@ cd "$(dirname "$0")"
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
 # Checked before the compile, which takes about a minute.
-if ! command -v em++ >/dev/null; then
+if ! command -v em++ >/dev/null || ! command -v emcmake >/dev/null; then
   echo "web/build.sh: em++ is missing; run: bash scripts/install-deps.sh --web" >&2
   exit 1
 fi
@@ -18,24 +19,11 @@ if [ ! -f node_modules/fflate/umd/index.js ]; then
   exit 1
 fi
 
-# Only what ConvertBytes reaches, with the web's platform files.
-sources=(
-  text/char_decoding.cpp text/code_page.cpp text/console.cpp text/output_file.cpp
-  text/path_names.cpp text/text_stream.cpp text/wide_string.cpp
-  text/code_page_web.cpp text/file_system_web.cpp text/locale_text_web.cpp
-  text/output_file_web.cpp
-  convert/caption_cleanup.cpp convert/encoding_probe.cpp convert/fast_conversion.cpp
-  convert/file_conversion.cpp
-  convert/srt_time.cpp convert/srt_writer.cpp convert/sync_block.cpp
-)
-flags=(-std=c++17 -O2 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Werror -I..)
-
 rm -rf build dist
-mkdir -p build dist
-em++ "${flags[@]}" lumentrace_web.cpp "${sources[@]/#/../}" -o build/lumentrace.js \
-  -sMODULARIZE -sEXPORT_NAME=createLumentrace -sENVIRONMENT=worker \
-  -sALLOW_MEMORY_GROWTH -sFILESYSTEM=0 -sEXPORTED_RUNTIME_METHODS=UTF8ToString \
-  -sEXPORTED_FUNCTIONS=_malloc,_free,_lumentrace_convert,_lumentrace_define_code_page,_lumentrace_code_page_for_locale
+mkdir -p dist
+emcmake cmake -S .. -B build -DCMAKE_BUILD_TYPE=Release -DLUMENTRACE_WERROR=ON \
+  -DLUMENTRACE_TESTS=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target lumentrace_web
 
 cp page/index.html page/style.css page/page.js page/worker.js dist/
 cp build/lumentrace.js build/lumentrace.wasm dist/

@@ -1,7 +1,7 @@
 // The web page's way into the conversion: the bytes of one SAMI file in, the
 // bytes of its .srt out, exactly as the command-line program converts the file
 // (ConvertBytes). Code pages are defined by the page beforehand
-// (lumentrace_define_code_page in text/code_page_web.cpp).
+// (lumentrace_define_code_page in platform/code_page_web.cpp).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +9,7 @@
 
 #include "convert/file_conversion.h"
 #include "text/char_decoding.h"
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 // Converts `size` bytes at `sami`, reading ANSI input in `codePage` ("CP949").
 // Returns the .srt bytes in a buffer from malloc, which the caller frees, with

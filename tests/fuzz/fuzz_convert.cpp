@@ -10,8 +10,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/code_page.h"
 #include "tests/fuzz/fuzz_entry.h"
-#include "text/code_page.h"
+#include "text/code_page_names.h"
 
 #ifndef LUMENTRACE_FUZZ_LOCALE
 #error "LUMENTRACE_FUZZ_LOCALE names the locale the target runs under"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "text/locale_text.h"
+#include "platform/locale_text.h"
 
 int main() {
   std::setlocale(LC_ALL, "");

@@ -1,0 +1,81 @@
+#include "platform/output_file.h"
+
+namespace {
+
+constexpr size_t kFlushSize = 1 << 16;
+
+void Flush(OutputFile& file) {
+  if (!file.failed && !file.buffer.empty() &&
+      !WriteNativeOutput(*file.native, file.buffer.data(), file.buffer.size())) {
+    file.failed = true;
+  }
+  file.buffer.clear();
+}
+
+}  // namespace
+
+bool CreateOutputFile(OutputFile& file, WideView path) {
+  file.memory = nullptr;
+  file.failed = false;
+  file.buffer.clear();
+  if (!CreateNativeOutput(file, path)) return false;
+  file.buffer.reserve(kFlushSize * 2);
+  return true;
+}
+
+void CreateOutputInMemory(OutputFile& file, std::string& bytes) {
+  file.native.reset();
+  bytes.clear();
+  file.memory = &bytes;
+  file.failed = false;
+}
+
+void WriteOutputBytes(OutputFile& file, const char* bytes, size_t size) {
+  if (file.memory != nullptr) {
+    file.memory->append(bytes, size);
+    return;
+  }
+  if (file.buffer.empty() && size >= kFlushSize) {
+    // A large block goes out as it is, without a copy.
+    if (!file.failed && !WriteNativeOutput(*file.native, bytes, size)) file.failed = true;
+    return;
+  }
+  file.buffer.append(bytes, size);
+  if (file.buffer.size() >= kFlushSize) Flush(file);
+}
+
+bool RestartOutput(OutputFile& file) {
+  file.buffer.clear();
+  if (file.memory != nullptr) {
+    file.memory->clear();
+    return true;
+  }
+  if (!file.native || file.failed) return false;
+  if (!RewindNativeOutput(*file.native)) file.failed = true;
+  return !file.failed;
+}
+
+bool CommitOutputFile(OutputFile& file) {
+  if (file.memory != nullptr) {
+    file.memory = nullptr;
+    return true;
+  }
+  if (!file.native) return false;
+  Flush(file);
+  bool committed = false;
+  if (file.failed) {
+    AbandonNativeOutput(*file.native);
+  } else {
+    committed = CommitNativeOutput(*file.native);
+  }
+  file.native.reset();
+  return committed;
+}
+
+void AbandonOutputFile(OutputFile& file) {
+  file.memory = nullptr;
+  file.buffer.clear();
+  if (!file.native) return;
+  AbandonNativeOutput(*file.native);
+  file.native.reset();
+}
