@@ -16,6 +16,7 @@ sources=(
   convert/caption_cleanup.cpp convert/encoding_probe.cpp convert/fast_conversion.cpp
   convert/file_conversion.cpp
   convert/srt_time.cpp convert/srt_writer.cpp convert/sync_block.cpp
+  convert/language_split.cpp web/language_split_web.cpp
 )
 flags=(-std=c++17 -O2 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Werror -I..)
 
