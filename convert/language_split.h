@@ -33,8 +33,9 @@ struct SamiLanguage {
   // primary subtag of the class's "lang:" in the header's style sheet ("ko"
   // for ko-KR), or the class name in lower case when the style gives none
   // ("krcc"); "ko.krcc" when two classes have the same language. Made of
-  // ASCII letters, digits, '-', '_' and '.', at most 80 characters, never empty,
-  // and distinct within a file.
+  // ASCII letters, digits, '-', '_' and '.' (any other character of a class
+  // name becomes '_'), under 50 characters, never empty, and distinct within
+  // a file: a name met twice gets ".2", ".3" and so on.
   std::string suffix;
 };
 
