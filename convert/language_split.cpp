@@ -243,22 +243,22 @@ std::vector<SamiLanguage> FindLanguages(const std::string& sami, CodePageDecoder
   if (languages.size() < 2) return {};
 
   const auto style = StyleLanguages(file.header);
-  std::vector<std::string> tags(languages.size());
+  std::vector<std::string> subtags(languages.size());
   for (size_t i = 0; i < languages.size(); ++i) {
     // A later rule for the same class overrides an earlier one.
     for (const auto& rule : style) {
-      if (EqualIgnoringAsciiCase(rule.first, languages[i].className)) tags[i] = rule.second;
+      if (EqualIgnoringAsciiCase(rule.first, languages[i].className)) subtags[i] = rule.second;
     }
   }
   for (size_t i = 0; i < languages.size(); ++i) {
     std::string& suffix = languages[i].suffix;
-    if (tags[i].empty()) {
+    if (subtags[i].empty()) {
       suffix = NamePart(languages[i].className);
       continue;
     }
-    suffix = tags[i];
+    suffix = subtags[i];
     for (size_t j = 0; j < languages.size(); ++j) {
-      if (j != i && tags[j] == tags[i]) {
+      if (j != i && subtags[j] == subtags[i]) {
         suffix += "." + NamePart(languages[i].className);
         break;
       }
