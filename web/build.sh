@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the web page into web/dist/: the conversion compiled to WebAssembly
 # with Debian's emscripten, the page's own files and the zip library. Serve
-# web/dist/ with any static file server. Needs emscripten and `npm ci` in web/
+# web/dist/ with any static file server, or open web/dist/lumentrace.html,
+# the whole page in one file. Needs emscripten and `npm ci` in web/
 # (scripts/test-web.sh installs both).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -33,4 +34,6 @@ fi
 cp page/index.html page/style.css page/page.js page/worker.js dist/
 cp build/lumentrace.js build/lumentrace.wasm dist/
 cp node_modules/fflate/umd/index.js dist/fflate.js
+# The same page in one file, for use from disk and offline.
+node single_page.js
 echo "web/dist: $(cat dist/* | wc -c) bytes, $(for f in dist/*; do gzip -9c "$f"; done | wc -c) gzipped"
