@@ -333,12 +333,12 @@ const inlineWorker = $('worker-source');
 const kWorkers = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
 let workerSource = null;  // a promise of the blob: address workers start from
 let wasm = null;          // the single-file page's WebAssembly bytes
-let pool = [];            // { worker, pending, next, working (the entries it has) }
+let pool = [];            // { worker, pending, next, working (its jobs: { entry }) }
 // Each worker holds two files, so that it reads the next while converting one.
 const kInFlight = 2;
 
 function inWork(entry) {
-  return pool.some((slot) => slot.working.has(entry));
+  return pool.some((slot) => [...slot.working].some((job) => job.entry === entry));
 }
 
 // A worker is made from the page's own copy of worker.js (or, in the
@@ -408,7 +408,9 @@ function forget(entry) {
 }
 
 async function convertEntry(slot, entry) {
-  slot.working.add(entry);
+  const job = { entry };
+  slot.working.add(job);
+  entry.queued = false;
   const version = ++entry.version;
   entry.state = 'converting';
   showEntry(entry);
@@ -422,7 +424,7 @@ async function convertEntry(slot, entry) {
   } else {
     reply = await ask(slot, { type: 'convert', file: entry.file, codePage, utf8 });
   }
-  if (!slot.working.delete(entry)) return;  // the list was cleared meanwhile
+  if (!slot.working.delete(job)) return;  // the list was cleared meanwhile
   if (entry.version === version && entries.includes(entry)) {
     forget(entry);
     Object.assign(entry, { failure: null, likely: null, preview: '', cues: 0 });
@@ -449,11 +451,12 @@ async function convertEntry(slot, entry) {
 function enqueue(list) {
   if (run.done === run.total) run = { total: 0, done: 0 };
   for (const entry of list) {
-    if (queue.includes(entry)) continue;
+    if (entry.queued) continue;
     // A file being converted is counted already; the answer under way is dropped.
     if (inWork(entry)) ++entry.version; else ++run.total;
     entry.state = 'waiting';
     showEntry(entry);
+    entry.queued = true;
     queue.push(entry);
   }
   pump();

@@ -154,9 +154,10 @@ function readsAsLegacy(bytes) {
 // Which legacy encoding the bytes of a file read in one look like, judged on
 // its first 2 MB: Korean when nearly every byte above ASCII belongs to a pair
 // of CP949's Hangul rows (lead B0-C8, trail A1-FE); Japanese when nearly
-// every one belongs to a CP932 pair of its kana rows (82, 83) or kanji rows
-// (88-9F, E0-EA). Null when neither fits, or when the file is too short on
-// such bytes to tell.
+// every one belongs to a CP932 pair of its punctuation, kana or kanji rows
+// (81-83, 88-9F, E0-EA). Text in Western code pages rarely has two such
+// pairs: its accented letters stand alone or fall outside those rows. Null
+// when neither fits, or when the file has fewer than two such pairs.
 function likelyLegacyEncoding(bytes) {
   const end = Math.min(bytes.length, 2 * 1024 * 1024);
   let korean = 0;
@@ -175,14 +176,14 @@ function likelyLegacyEncoding(bytes) {
     const t = i + 1 < end ? bytes[i + 1] : 0;
     const lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
     if (lead && t >= 0x40 && t <= 0xFC && t !== 0x7F) {
-      if (b === 0x82 || b === 0x83 || (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEA)) ++japanese; else ++japaneseOther;
+      if ((b >= 0x81 && b <= 0x83) || (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEA)) ++japanese; else ++japaneseOther;
       i += 2;
     } else {
       ++japaneseOther;
       ++i;
     }
   }
-  const fits = (like, other) => like >= 4 && like >= 9 * other;
+  const fits = (like, other) => like >= 2 && like >= 9 * other;
   if (fits(korean, koreanOther) && korean >= japanese) return 'CP949';
   if (fits(japanese, japaneseOther)) return 'CP932';
   return null;
