@@ -15,9 +15,11 @@ const languageChoice = $('language');
 const problemsOnly = $('problems-only');
 const flaggedLine = $('flagged');
 
-// Files larger than this are not read at all: the page's memory would not
-// hold them with their .srt. (The program has no such limit.)
-const kLargestFile = 512 * 1024 * 1024;
+// Files larger than this are not read at all: the page's memory (2 GB of
+// WebAssembly memory) would not hold them with their .srt; 300 MB films
+// convert. A smaller file that still runs out of memory is reported the same
+// way. (The program has no such limit.)
+const kLargestFile = 384 * 1024 * 1024;
 
 const kTexts = {
   en: {
@@ -241,8 +243,13 @@ function showEntry(entry) {
   if (entry.state === 'converted' || entry.state === 'warning') {
     const file = outputName(baseName(entry.path));
     const link = document.createElement('a');
-    link.href = entry.url;
+    link.href = entry.url || '#';
     link.download = file;
+    // The file's address is made when it is first asked for.
+    link.addEventListener('click', () => {
+      if (!entry.url) entry.url = URL.createObjectURL(srtBlob(entry));
+      link.href = entry.url;
+    });
     link.textContent = t('download')(file);
     li.append(note(t('cues')(entry.cues)), ' ', link);
     if (entry.cues === 0) li.append(' ', note(t('noCue'), 'warn'));
@@ -250,6 +257,12 @@ function showEntry(entry) {
       li.append(' ', note(t('looksWrong')(codePageName(entry.readIn), codePageName(entry.likely)), 'warn'), ' ',
         button(t('readAs')(codePageName(entry.likely)), () => readAgain([entry], entry.likely)));
     }
+  }
+  const remove = button('×', () => removeEntry(entry));
+  remove.className = 'remove';
+  remove.setAttribute('aria-label', t('remove') + ': ' + entry.path);
+  li.append(' ', remove);
+  if (entry.state === 'converted' || entry.state === 'warning') {
     if (entry.preview) {
       const details = document.createElement('details');
       const summary = document.createElement('summary');
@@ -260,10 +273,6 @@ function showEntry(entry) {
       li.append(details);
     }
   }
-  const remove = button('×', () => removeEntry(entry));
-  remove.className = 'remove';
-  remove.setAttribute('aria-label', t('remove') + ': ' + entry.path);
-  li.append(' ', remove);
 }
 
 function counts() {
@@ -401,6 +410,12 @@ function whenIdle() {
   });
 }
 
+// An .srt comes as a Blob when large and as its bytes otherwise.
+function srtBlob(entry) {
+  if (!(entry.srt instanceof Blob)) entry.srt = new Blob([entry.srt], { type: 'application/x-subrip' });
+  return entry.srt;
+}
+
 function forget(entry) {
   if (entry.url) URL.revokeObjectURL(entry.url);
   entry.url = null;
@@ -433,7 +448,6 @@ async function convertEntry(slot, entry) {
       entry.failure = reply.failure || 'unreadable';
     } else {
       entry.srt = reply.srt;
-      entry.url = URL.createObjectURL(reply.srt);
       entry.cues = reply.cues;
       entry.preview = reply.preview;
       entry.readIn = codePage;

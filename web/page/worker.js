@@ -17,6 +17,9 @@ const kIncomplete = 0xFFFFFFFE;
 // the memory a large file took goes back to the system.
 const kKeptMemory = 256 * 1024 * 1024;
 
+const kBlobAbove = 4 * 1024 * 1024;
+const kSrtType = 'application/x-subrip';
+
 // The browser's name for each code page.
 const kDecoderLabels = {
   CP874: 'windows-874', CP932: 'shift_jis', CP936: 'gbk', CP949: 'euc-kr', CP950: 'big5',
@@ -129,7 +132,10 @@ function convert(m, bytes, codePage, utf8) {
     if (srtAt === 0) throw new Error('out of memory');
     const size = m.HEAPU32[results >> 2];
     const cues = m.HEAP32[(results + 4) >> 2];
-    const srt = new Blob([m.HEAPU8.subarray(srtAt, srtAt + size)], { type: 'application/x-subrip' });
+    // A large .srt becomes a Blob here, so that the page never holds or copies
+    // it; a small one is handed over as its bytes, which costs far less.
+    const srt = size > kBlobAbove ? new Blob([m.HEAPU8.subarray(srtAt, srtAt + size)], { type: kSrtType })
+      : m.HEAPU8.slice(srtAt, srtAt + size).buffer;
     const head = m.HEAPU8.slice(srtAt, srtAt + Math.min(size, 4096));
     m._free(srtAt);
     return { srt, head, cues };
@@ -257,7 +263,9 @@ async function handle(message) {
       return convertFile(message);
     case 'zip': {
       const files = {};
-      for (const { path, srt } of message.files) files[path] = new Uint8Array(await srt.arrayBuffer());
+      for (const { path, srt } of message.files) {
+        files[path] = new Uint8Array(srt instanceof Blob ? await srt.arrayBuffer() : srt);
+      }
       const zip = fflate.zipSync(files, { level: 6 });
       return { zip: new Blob([zip], { type: 'application/zip' }) };
     }
@@ -276,6 +284,6 @@ self.onmessage = (event) => {
     return;
   }
   handle(message).catch((error) => ({ error: String(error && error.message || error) })).then((reply) => {
-    self.postMessage({ id: message.id, ...reply });
+    self.postMessage({ id: message.id, ...reply }, reply.srt instanceof ArrayBuffer ? [reply.srt] : []);
   });
 };

@@ -265,7 +265,7 @@ async function collect(page, count) {
         path: entry.path, state: entry.li.dataset.state, cues: entry.cues, likely: entry.likely,
         text: entry.li.textContent,
         download: entry.li.querySelector('a') ? entry.li.querySelector('a').download : null,
-        srt: entry.srt ? toBase64(new Uint8Array(await entry.srt.arrayBuffer())) : null,
+        srt: entry.srt ? toBase64(new Uint8Array(entry.srt instanceof Blob ? await entry.srt.arrayBuffer() : entry.srt)) : null,
       });
     }
     return list;
@@ -462,8 +462,17 @@ async function checkCounts(page) {
   check(/not a SAMI file: no subtitle found/.test(got[1].text) && /not a SAMI file/.test(got[2].text),
     'an empty file and a letter are not SAMI files: ' + got[1].text);
   check(/no subtitle found: the \.srt is empty/.test(got[3].text), 'a SAMI file with no cue is a warning: ' + got[3].text);
+
+  // A file too large for the page is not read at all (a sparse file: no disk space).
+  const huge = path.join(work, 'huge.smi');
+  fs.closeSync(fs.openSync(huge, 'w'));
+  fs.truncateSync(huge, 400 * 1024 * 1024);
+  await page.setInputFiles('#files', huge);
+  const withHuge = await collect(page, 6);
+  check(withHuge[5].state === 'failed' && /too large for the page: 400 MB — use the program/.test(withHuge[5].text),
+    'a 400 MB file is too large for the page: ' + withHuge[5].text);
   const status = await page.textContent('#status');
-  check(status === '5 files: 2 converted, 1 with a warning, 2 failed, 1 passed over.', 'the summary: ' + status);
+  check(status === '6 files: 2 converted, 1 with a warning, 3 failed, 1 passed over.', 'the summary: ' + status);
   await page.check('#problems-only');
   check(!await page.isVisible('#results li:nth-child(1)') && await page.isVisible('#results li:nth-child(2)'),
     'the list can show only the files with a problem');
@@ -704,8 +713,8 @@ function batchFolder(count) {
 
 async function screenshots(page, inputs) {
   if (!process.env.SCREENSHOT) return;
-  const shown = inputs.filter((f) => /^korean_dialogue|sample|one_cue|repeat_merged/.test(f.name))
-    .concat([{ name: 'notes.txt', bytes: Buffer.from('x') }]);
+  const shown = inputs.filter((f) => /^korean_dialogue|sample|one_cue|repeat_merged|generated_cp932_5\./.test(f.name))
+    .concat([{ name: 'notes.txt', bytes: Buffer.from('x') }, { name: 'empty.smi', bytes: Buffer.alloc(0) }]);
   for (const language of ['en', 'ko']) {
     await page.selectOption('#language', language);
     await convertInPage(page, shown, 'CP949');
