@@ -66,7 +66,7 @@ const kTexts = {
     noCue: 'no subtitle found: the .srt is empty',
     looksWrong: (now, likely) => `the text looks wrong in ${now}; it reads as ${likely}.`,
     readAs: (name) => `Read as ${name}`,
-    readAllAs: (n, name) => `Read the ${n} files flagged as ${name} in it`,
+    readAllAs: (n, name) => `Read these ${n} files as ${name}`,
     flagged: (n, name) => `${n} files look like ${name} read in the wrong encoding.`,
     makingZip: 'Making the .zip…',
     zipReady: 'The .zip is ready.',
@@ -374,6 +374,12 @@ function startWorkers() {
         slot.pending.delete(event.data.id);
         if (done) done(event.data);
       };
+      // A worker that stops (its files failed to load, say) answers every
+      // request it held with an error rather than leaving the page waiting.
+      slot.worker.onerror = () => {
+        for (const done of slot.pending.values()) done({ error: 'the worker stopped' });
+        slot.pending.clear();
+      };
       slot.worker.postMessage({ type: 'start', base: new URL('.', location.href).href, wasm });
     }
   });
@@ -445,7 +451,7 @@ async function convertEntry(slot, entry) {
     Object.assign(entry, { failure: null, likely: null, preview: '', cues: 0 });
     if (reply.failure || reply.error) {
       entry.state = 'failed';
-      entry.failure = reply.failure || 'unreadable';
+      entry.failure = reply.failure || 'failed';
     } else {
       entry.srt = reply.srt;
       entry.cues = reply.cues;
