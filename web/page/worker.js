@@ -172,7 +172,13 @@ function likelyLegacyEncoding(bytes) {
     const b = bytes[i];
     if (b < 0x80) { ++i; continue; }
     const t = i + 1 < end ? bytes[i + 1] : 0;
-    if (b >= 0xB0 && b <= 0xC8 && t >= 0xA1 && t <= 0xFE) { ++korean; i += 2; } else { ++koreanOther; i += b >= 0x81 && b <= 0xFE && t >= 0x41 ? 2 : 1; }
+    if (b >= 0xB0 && b <= 0xC8 && t >= 0xA1 && t <= 0xFE) {
+      ++korean;
+      i += 2;
+    } else {
+      ++koreanOther;
+      i += b >= 0x81 && b <= 0xFE && t >= 0x41 ? 2 : 1;  // any other CP949 pair counts once
+    }
   }
   let japanese = 0;
   let japaneseOther = 0;
@@ -182,7 +188,8 @@ function likelyLegacyEncoding(bytes) {
     const t = i + 1 < end ? bytes[i + 1] : 0;
     const lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
     if (lead && t >= 0x40 && t <= 0xFC && t !== 0x7F) {
-      if ((b >= 0x81 && b <= 0x83) || (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEA)) ++japanese; else ++japaneseOther;
+      const common = (b >= 0x81 && b <= 0x83) || (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEA);
+      if (common) ++japanese; else ++japaneseOther;
       i += 2;
     } else {
       ++japaneseOther;
