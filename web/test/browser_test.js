@@ -477,6 +477,11 @@ async function checkCounts(page) {
   check(!await page.isVisible('#results li:nth-child(1)') && await page.isVisible('#results li:nth-child(2)'),
     'the list can show only the files with a problem');
   await page.uncheck('#problems-only');
+  // Removing a file lets go of its .srt and counts it no more.
+  await page.click('#results li:nth-child(1) button.remove');
+  const left = await page.evaluate(() => ({ paths: entries.map((e) => e.path), status: statusLine.textContent }));
+  check(!left.paths.includes('good.smi') && left.status === '5 files: 1 converted, 1 with a warning, 3 failed, 1 passed over.',
+    'a removed file is gone from the list and the counts: ' + left.status);
 }
 
 // Clear stops the run; files added during a run join it and are counted.
