@@ -3,7 +3,8 @@
 # npm packages pinned in web/package-lock.json), builds the native program if
 # needed, builds the page (web/build.sh) and runs the browser test, which
 # compares every .srt the page makes with the native program's.
-#   SCREENSHOT=doc/web-page.png bash scripts/test-web.sh   also saves a picture of the page
+#   SCREENSHOT=doc/web-page.png bash scripts/test-web.sh   also saves pictures of the page,
+#   in English and (doc/web-page-ko.png) in Korean, which needs a Korean font (fonts-nanum)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
