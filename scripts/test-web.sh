@@ -5,7 +5,8 @@
 # page makes with the native program's. Needs what
 # `bash scripts/install-deps.sh --web` installs (emscripten, Chromium, Node.js
 # 18 or later with npm).
-#   SCREENSHOT=doc/web-page.png bash scripts/test-web.sh   also saves a picture of the page
+#   SCREENSHOT=doc/web-page.png bash scripts/test-web.sh   also saves pictures of the page,
+#   in English and (doc/web-page-ko.png) in Korean, which needs a Korean font (fonts-nanum)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

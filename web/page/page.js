@@ -1,6 +1,6 @@
-// The page: takes files from the drop zone and the two choosers, has the
-// worker convert them, and lists each with its cues and a download link.
-// Nothing here or in the worker sends a byte anywhere.
+// The page: takes files dropped anywhere on it or chosen, has a few workers
+// convert them, and lists each with its cues, a preview and a download link.
+// Nothing here or in the workers sends a byte anywhere.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -10,40 +10,204 @@ const progress = $('progress');
 const zipButton = $('zip');
 const clearButton = $('clear');
 const codePageChoice = $('codepage');
+const outputChoice = $('output-encoding');
+const languageChoice = $('language');
+const problemsOnly = $('problems-only');
+const flaggedLine = $('flagged');
 
-let worker = null;
-let nextRequest = 1;
-const pending = new Map();
+// Files larger than this are not read at all: the page's memory (2 GB of
+// WebAssembly memory) would not hold them with their .srt; 300 MB films
+// convert. A smaller file that still runs out of memory is reported the same
+// way. (The program has no such limit.)
+const kLargestFile = 384 * 1024 * 1024;
 
-// The worker is made from the page's own copy of worker.js, which makes it
-// subject to this page's security policy.
-async function startWorker() {
-  const source = await (await fetch('worker.js')).blob();
-  worker = new Worker(URL.createObjectURL(source));
-  worker.onmessage = (event) => {
-    const done = pending.get(event.data.id);
-    pending.delete(event.data.id);
-    if (done) done(event.data);
-  };
-  worker.postMessage({ type: 'start', base: new URL('.', location.href).href });
+const kTexts = {
+  en: {
+    title: 'Lumentrace: SAMI to SubRip',
+    subtitle: 'SAMI (.smi) to SubRip (.srt)',
+    privateStrong: 'Your files stay on this computer.',
+    privateRest: ' They are converted here, in this page. The page\'s code sends them nowhere, and its security policy stops it from fetching or sending anything to other addresses.',
+    offline: 'Save this one-file page to use it offline or without a server',
+    dropTitle: 'Drop .smi files or a folder anywhere on this page',
+    chooseThem: 'or choose them:',
+    chooseFiles: 'Choose files…',
+    chooseFolder: 'Choose a folder…',
+    dropHere: 'Drop to convert',
+    encodingLabel: 'Encoding of older files',
+    encodingHint: 'Files without a byte-order mark (not saved as UTF-8 or UTF-16) are read in it, as the program reads them.',
+    outputLabel: 'Write subtitles as',
+    utf16: 'UTF-16 with BOM (as the program writes)',
+    utf8: 'UTF-8 (for YouTube, Android players and others that read only UTF-8)',
+    languageLabel: 'Page language',
+    outputTitle: 'Converted files',
+    problemsOnly: 'Show only files with a problem',
+    zip: 'Download all (.zip)',
+    clear: 'Clear the list',
+    remove: 'Remove',
+    noFiles: 'No files yet.',
+    noSmi: 'No .smi files there.',
+    gettingReady: 'Getting ready… the files wait until the page knows their encoding.',
+    waiting: 'waiting…',
+    converting: 'converting…',
+    progress: (done, total) => `Converting: ${done} of ${total} done…`,
+    count: (n) => (n === 1 ? '1 file' : `${n} files`),
+    converted: (n) => `${n} converted`,
+    warned: (n) => `${n} with a warning`,
+    failed: (n) => `${n} failed`,
+    passedOver: (n) => `${n} passed over`,
+    cues: (n) => (n === 1 ? '1 cue' : `${n} cues`),
+    download: (name) => `Download ${name}`,
+    preview: 'Preview',
+    unreadable: 'could not be read',
+    notConverted: 'could not be converted',
+    tooLarge: (mb) => `too large for the page: ${mb} MB — use the program`,
+    notSami: 'not a SAMI file: no subtitle found',
+    notSmiName: 'not a .smi file: passed over',
+    noCue: 'no subtitle found: the .srt is empty',
+    looksWrong: (now, likely) => `the text looks wrong in ${now}; it reads as ${likely}.`,
+    readAs: (name) => `Read as ${name}`,
+    readAllAs: (n, name) => `Read these ${n} files as ${name}`,
+    flagged: (n, name) => `${n} files look like ${name} read in the wrong encoding.`,
+    makingZip: 'Making the .zip…',
+    zipReady: 'The .zip is ready.',
+    zipFailed: 'The .zip could not be made.',
+    codePages: {
+      CP1252: 'Western European (Windows-1252)', CP1250: 'Central European (Windows-1250)',
+      CP1251: 'Cyrillic (Windows-1251)', CP1253: 'Greek (Windows-1253)', CP1254: 'Turkish (Windows-1254)',
+      CP1255: 'Hebrew (Windows-1255)', CP1256: 'Arabic (Windows-1256)', CP1257: 'Baltic (Windows-1257)',
+      CP1258: 'Vietnamese (Windows-1258)', CP874: 'Thai (Windows-874)', CP932: 'Japanese (Shift_JIS, CP932)',
+      CP936: 'Chinese Simplified (GBK, CP936)', CP950: 'Chinese Traditional (Big5, CP950)', CP949: 'Korean (CP949)',
+    },
+  },
+  ko: {
+    title: 'Lumentrace: SAMI 자막을 SubRip으로',
+    subtitle: 'SAMI(.smi)를 SubRip(.srt)으로',
+    privateStrong: '파일은 이 컴퓨터 밖으로 나가지 않습니다.',
+    privateRest: ' 변환은 이 페이지 안에서 이루어집니다. 페이지의 코드는 파일을 어디로도 보내지 않으며, 보안 정책이 다른 주소에서 무엇을 가져오거나 다른 주소로 무엇을 보내는 것을 막습니다.',
+    offline: '파일 하나로 된 이 페이지를 저장하면 인터넷이나 서버 없이도 쓸 수 있습니다',
+    dropTitle: '.smi 파일이나 폴더를 이 페이지 아무 곳에나 끌어다 놓으세요',
+    chooseThem: '또는 직접 고르세요:',
+    chooseFiles: '파일 고르기…',
+    chooseFolder: '폴더 고르기…',
+    dropHere: '여기에 놓으면 변환합니다',
+    encodingLabel: '예전 파일의 인코딩',
+    encodingHint: '바이트 순서 표시(BOM)가 없는 파일, 곧 UTF-8이나 UTF-16으로 저장되지 않은 파일은 프로그램과 똑같이 이 인코딩으로 읽습니다.',
+    outputLabel: '자막 저장 방식',
+    utf16: 'BOM이 있는 UTF-16 (프로그램과 같음)',
+    utf8: 'UTF-8 (유튜브, 안드로이드 플레이어처럼 UTF-8만 읽는 곳용)',
+    languageLabel: '페이지 언어',
+    outputTitle: '변환한 파일',
+    problemsOnly: '문제가 있는 파일만 보기',
+    zip: '모두 내려받기 (.zip)',
+    clear: '목록 지우기',
+    remove: '빼기',
+    noFiles: '아직 파일이 없습니다.',
+    noSmi: '그곳에는 .smi 파일이 없습니다.',
+    gettingReady: '준비하는 중… 인코딩이 정해질 때까지 파일은 기다립니다.',
+    waiting: '기다리는 중…',
+    converting: '변환하는 중…',
+    progress: (done, total) => `변환하는 중: ${total}개 중 ${done}개 완료…`,
+    count: (n) => `파일 ${n}개`,
+    converted: (n) => `${n}개 변환`,
+    warned: (n) => `${n}개 경고`,
+    failed: (n) => `${n}개 실패`,
+    passedOver: (n) => `${n}개 건너뜀`,
+    cues: (n) => `자막 ${n}개`,
+    download: (name) => `${name} 내려받기`,
+    preview: '미리 보기',
+    unreadable: '읽을 수 없습니다',
+    notConverted: '변환하지 못했습니다',
+    tooLarge: (mb) => `페이지에서 다루기에는 너무 큽니다: ${mb} MB — 프로그램을 쓰세요`,
+    notSami: 'SAMI 파일이 아닙니다: 자막을 찾지 못했습니다',
+    notSmiName: '.smi 파일이 아니어서 건너뛰었습니다',
+    noCue: '자막을 찾지 못했습니다: .srt가 비어 있습니다',
+    looksWrong: (now, likely) => `${now}(으)로 읽은 글자가 이상합니다. ${likely}(으)로 읽으면 제대로 보입니다.`,
+    readAs: (name) => `${name}(으)로 읽기`,
+    readAllAs: (n, name) => `표시된 파일 ${n}개를 ${name}(으)로 읽기`,
+    flagged: (n, name) => `파일 ${n}개가 ${name} 파일을 잘못된 인코딩으로 읽은 것 같습니다.`,
+    makingZip: '.zip 만드는 중…',
+    zipReady: '.zip이 준비되었습니다.',
+    zipFailed: '.zip을 만들지 못했습니다.',
+    codePages: {
+      CP1252: '서유럽어 (Windows-1252)', CP1250: '중앙 유럽어 (Windows-1250)',
+      CP1251: '키릴 문자 (Windows-1251)', CP1253: '그리스어 (Windows-1253)', CP1254: '터키어 (Windows-1254)',
+      CP1255: '히브리어 (Windows-1255)', CP1256: '아랍어 (Windows-1256)', CP1257: '발트어 (Windows-1257)',
+      CP1258: '베트남어 (Windows-1258)', CP874: '태국어 (Windows-874)', CP932: '일본어 (Shift_JIS, CP932)',
+      CP936: '중국어 간체 (GBK, CP936)', CP950: '중국어 번체 (Big5, CP950)', CP949: '한국어 (CP949)',
+    },
+  },
+};
+
+// Choices are kept in the browser's storage for this page; a browser that
+// refuses storage simply forgets them.
+function recall(key) {
+  try {
+    return localStorage.getItem('lumentrace.' + key);
+  } catch (error) {
+    return null;
+  }
 }
-const workerReady = startWorker();
-
-async function ask(message, transfer = []) {
-  await workerReady;
-  const id = nextRequest++;
-  return new Promise((resolve) => {
-    pending.set(id, resolve);
-    worker.postMessage({ id, ...message }, transfer);
-  });
+function remember(key, value) {
+  try {
+    localStorage.setItem('lumentrace.' + key, value);
+  } catch (error) { /* not kept */ }
 }
 
-// Every entry listed, in order: { path, file, li, srt, cues, url }.
+// The page's language: the one chosen before, else the first of the
+// browser's languages the page has, else English.
+function firstLanguage() {
+  const kept = recall('language');
+  if (kTexts[kept]) return kept;
+  for (const tag of navigator.languages || [navigator.language || 'en']) {
+    const language = tag.toLowerCase().split('-')[0];
+    if (kTexts[language]) return language;
+  }
+  return 'en';
+}
+let language = firstLanguage();
+const t = (key) => kTexts[language][key];
+
+// Every entry listed, in order: { path, file, sami, li, state, srt (a Blob),
+// cues, url, preview, failure, likely, codePage (a file's own choice) }.
 let entries = [];
-let batch = Promise.resolve();
+// Entries waiting for a worker, in order.
+let queue = [];
+// The run shown in the status line: how many entries it took in, how many are done.
+let run = { total: 0, done: 0 };
+let ready = false;
 
-function isSami(name) {
-  return /\.smi$/i.test(name);
+// ---- Texts ----------------------------------------------------------------
+
+function showTexts() {
+  document.documentElement.lang = language;
+  document.title = t('title');
+  for (const element of document.querySelectorAll('[data-text]')) {
+    element.textContent = t(element.dataset.text);
+  }
+  for (const option of codePageChoice.options) option.textContent = t('codePages')[option.value];
+  for (const entry of entries) showEntry(entry);
+  showStatus();
+}
+
+function codePageName(codePage) {
+  return t('codePages')[codePage] || codePage;
+}
+
+// ---- The list ---------------------------------------------------------------
+
+function note(text, kind) {
+  const span = document.createElement('span');
+  span.className = kind || 'note';
+  span.textContent = text;
+  return span;
+}
+
+function button(text, onClick) {
+  const element = document.createElement('button');
+  element.type = 'button';
+  element.textContent = text;
+  element.addEventListener('click', onClick);
+  return element;
 }
 
 // As the program names its outputs: the name up to its last '.', then ".srt".
@@ -56,109 +220,334 @@ function baseName(path) {
   return path.slice(path.lastIndexOf('/') + 1);
 }
 
-function line(entry, parts) {
-  entry.li.replaceChildren();
+function failureText(entry) {
+  if (entry.failure === 'too-large') return t('tooLarge')(Math.round(entry.file.size / (1024 * 1024)));
+  if (entry.failure === 'not-sami') return t('notSami');
+  if (entry.failure === 'failed') return t('notConverted');
+  return t('unreadable');
+}
+
+// An entry's line: its path, then what became of it.
+function showEntry(entry) {
+  const li = entry.li;
+  li.dataset.state = entry.state;
+  li.replaceChildren();
   const name = document.createElement('span');
   name.className = 'name';
   name.textContent = entry.path;
-  entry.li.append(name, ': ');
-  for (const part of parts) entry.li.append(part);
-}
-
-function note(text, bad) {
-  const span = document.createElement('span');
-  span.className = bad ? 'bad' : 'note';
-  span.textContent = text;
-  return span;
-}
-
-function updateButtons() {
-  zipButton.disabled = !entries.some((entry) => entry.srt);
-  clearButton.disabled = entries.length === 0;
-}
-
-async function convertEntry(entry) {
-  if (entry.url) URL.revokeObjectURL(entry.url);
-  entry.srt = null;
-  entry.url = null;
-  let bytes;
-  try {
-    bytes = await entry.file.arrayBuffer();
-  } catch (error) {
-    line(entry, [note('could not be read', true)]);
-    entry.li.dataset.state = 'unreadable';
-    return;
-  }
-  const started = performance.now();
-  const reply = await ask({ type: 'convert', bytes, codePage: codePageChoice.value }, [bytes]);
-  entry.ms = performance.now() - started;
-  if (reply.error) {
-    line(entry, [note('could not be converted (' + reply.error + ')', true)]);
-    entry.li.dataset.state = 'failed';
-    return;
-  }
-  entry.srt = new Uint8Array(reply.srt);
-  entry.cues = reply.cues;
-  entry.url = URL.createObjectURL(new Blob([entry.srt], { type: 'application/x-subrip' }));
-  const link = document.createElement('a');
-  const name = outputName(baseName(entry.path));
-  link.href = entry.url;
-  link.download = name;
-  link.textContent = 'Download ' + name;
-  line(entry, [note(reply.cues === 1 ? '1 cue' : reply.cues + ' cues'), ' ', link]);
-  entry.li.dataset.state = 'converted';
-}
-
-// Converts the entries one by one, showing how far it has got.
-function convertAll(list) {
-  batch = batch.then(async () => {
-    const work = list.filter((entry) => entry.sami);
-    progress.hidden = work.length < 2;
-    progress.max = Math.max(work.length, 1);
-    let done = 0;
-    for (const entry of work) {
-      progress.value = done;
-      statusLine.textContent = 'Converting ' + (done + 1) + ' of ' + work.length + '…';
-      await convertEntry(entry);
-      ++done;
+  li.append(name, ': ');
+  if (entry.state === 'waiting') li.append(note(ready ? t('waiting') : t('gettingReady')));
+  if (entry.state === 'converting') li.append(note(t('converting')));
+  if (entry.state === 'passed-over') li.append(note(t('notSmiName')));
+  if (entry.state === 'failed') li.append(note(failureText(entry), 'bad'));
+  if (entry.state === 'converted' || entry.state === 'warning') {
+    const file = outputName(baseName(entry.path));
+    const link = document.createElement('a');
+    link.href = entry.url || '#';
+    link.download = file;
+    // The file's address is made when it is first asked for.
+    link.addEventListener('click', () => {
+      if (!entry.url) entry.url = URL.createObjectURL(srtBlob(entry));
+      link.href = entry.url;
+    });
+    link.textContent = t('download')(file);
+    li.append(note(t('cues')(entry.cues)), ' ', link);
+    if (entry.cues === 0) li.append(' ', note(t('noCue'), 'warn'));
+    if (entry.likely) {
+      li.append(' ', note(t('looksWrong')(codePageName(entry.readIn), codePageName(entry.likely)), 'warn'), ' ',
+        button(t('readAs')(codePageName(entry.likely)), () => readAgain([entry], entry.likely)));
     }
-    progress.value = done;
-    progress.hidden = true;
-    const converted = entries.filter((entry) => entry.srt).length;
-    statusLine.textContent = converted === 1 ? '1 file converted.' : converted + ' files converted.';
-    updateButtons();
-  });
-  return batch;
+  }
+  const remove = button('×', () => removeEntry(entry));
+  remove.className = 'remove';
+  remove.setAttribute('aria-label', t('remove') + ': ' + entry.path);
+  li.append(' ', remove);
+  if (entry.state === 'converted' || entry.state === 'warning') {
+    if (entry.preview) {
+      const details = document.createElement('details');
+      const summary = document.createElement('summary');
+      summary.textContent = t('preview');
+      const text = document.createElement('pre');
+      text.textContent = entry.preview;
+      details.append(summary, text);
+      li.append(details);
+    }
+  }
 }
 
-// `found` holds { path, file }; a file chosen or dropped on its own that is
-// not a .smi is listed as passed over, while a folder brings only its .smi files.
+function counts() {
+  const count = { converted: 0, warned: 0, failed: 0, passedOver: 0 };
+  for (const entry of entries) {
+    if (entry.state === 'converted') ++count.converted;
+    if (entry.state === 'warning') { ++count.converted; ++count.warned; }
+    if (entry.state === 'failed') ++count.failed;
+    if (entry.state === 'passed-over') ++count.passedOver;
+  }
+  return count;
+}
+
+function showStatus() {
+  const busy = run.done < run.total;
+  progress.hidden = !busy || run.total < 2;
+  progress.max = Math.max(run.total, 1);
+  progress.value = run.done;
+  zipButton.disabled = busy || !entries.some((entry) => entry.srt);
+  clearButton.disabled = entries.length === 0;
+  showFlagged();
+  if (!ready && entries.length) {
+    statusLine.textContent = t('gettingReady');
+  } else if (busy) {
+    statusLine.textContent = t('progress')(run.done, run.total);
+  } else if (entries.length === 0) {
+    statusLine.textContent = statusLine.dataset.noSmi ? t('noSmi') : t('noFiles');
+  } else {
+    const c = counts();
+    const parts = [t('converted')(c.converted)];
+    if (c.warned) parts.push(t('warned')(c.warned));
+    if (c.failed) parts.push(t('failed')(c.failed));
+    if (c.passedOver) parts.push(t('passedOver')(c.passedOver));
+    statusLine.textContent = t('count')(entries.length) + ': ' + parts.join(', ') + '.';
+  }
+}
+
+// The status follows the work at most once a frame.
+let statusPending = false;
+function showStatusSoon() {
+  if (statusPending) return;
+  statusPending = true;
+  requestAnimationFrame(() => {
+    statusPending = false;
+    showStatus();
+  });
+}
+
+// Files flagged as read in the wrong encoding can all be read again at once.
+function showFlagged() {
+  const byEncoding = new Map();
+  for (const entry of entries) {
+    if (entry.likely) byEncoding.set(entry.likely, [...(byEncoding.get(entry.likely) || []), entry]);
+  }
+  flaggedLine.replaceChildren();
+  for (const [codePage, list] of byEncoding) {
+    if (list.length < 2) continue;
+    flaggedLine.append(note(t('flagged')(list.length, codePageName(codePage)), 'warn'), ' ',
+      button(t('readAllAs')(list.length, codePageName(codePage)), () => readAgain(list, codePage)), ' ');
+  }
+  flaggedLine.hidden = flaggedLine.childNodes.length === 0;
+}
+
+// ---- The workers ------------------------------------------------------------
+
+const inlineWorker = $('worker-source');
+const kWorkers = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
+let workerSource = null;  // a promise of the blob: address workers start from
+let wasm = null;          // the single-file page's WebAssembly bytes
+let pool = [];            // { worker, pending, next, working (its jobs: { entry }) }
+// Each worker holds two files, so that it reads the next while converting one.
+const kInFlight = 2;
+
+function inWork(entry) {
+  return pool.some((slot) => [...slot.working].some((job) => job.entry === entry));
+}
+
+// A worker is made from the page's own copy of worker.js (or, in the
+// single-file page, from the copy inside it), which makes it subject to this
+// page's security policy.
+function startWorkers() {
+  if (!workerSource) {
+    if (inlineWorker) {
+      const text = atob($('wasm-base64').textContent.trim());
+      wasm = new Uint8Array(text.length);
+      for (let i = 0; i < text.length; ++i) wasm[i] = text.charCodeAt(i);
+      workerSource = Promise.resolve(URL.createObjectURL(new Blob([inlineWorker.textContent])));
+    } else {
+      workerSource = fetch('worker.js').then((reply) => reply.blob()).then((blob) => URL.createObjectURL(blob));
+    }
+  }
+  pool = Array.from({ length: kWorkers }, () => ({ worker: null, pending: new Map(), next: 1, working: new Set() }));
+  const slots = pool;
+  return workerSource.then((source) => {
+    for (const slot of slots) {
+      slot.worker = new Worker(source);
+      slot.worker.onmessage = (event) => {
+        const done = slot.pending.get(event.data.id);
+        slot.pending.delete(event.data.id);
+        if (done) done(event.data);
+      };
+      // A worker that stops (its files failed to load, say) answers every
+      // request it held with an error rather than leaving the page waiting.
+      slot.worker.onerror = () => {
+        for (const done of slot.pending.values()) done({ error: 'the worker stopped' });
+        slot.pending.clear();
+      };
+      slot.worker.postMessage({ type: 'start', base: new URL('.', location.href).href, wasm });
+    }
+  });
+}
+let workersStarted = startWorkers();
+
+async function ask(slot, message) {
+  await workersStarted;
+  const id = slot.next++;
+  return new Promise((resolve) => {
+    slot.pending.set(id, resolve);
+    slot.worker.postMessage({ id, ...message });
+  });
+}
+
+// Hands waiting entries to idle workers.
+function pump() {
+  if (!ready) return;
+  for (const slot of pool) {
+    while (slot.working.size < kInFlight && queue.length) convertEntry(slot, queue.shift());
+  }
+  if (run.done === run.total) showStatus(); else showStatusSoon();
+  if (run.done === run.total && idleWaiters.length) {
+    for (const resolve of idleWaiters.splice(0)) resolve();
+  }
+}
+
+// Resolves when no file is waiting or being converted (the test waits on it).
+const idleWaiters = [];
+function whenIdle() {
+  return new Promise((resolve) => {
+    idleWaiters.push(resolve);
+    if (ready) pump();
+  });
+}
+
+// An .srt comes as a Blob when large and as its bytes otherwise.
+function srtBlob(entry) {
+  if (!(entry.srt instanceof Blob)) entry.srt = new Blob([entry.srt], { type: 'application/x-subrip' });
+  return entry.srt;
+}
+
+function forget(entry) {
+  if (entry.url) URL.revokeObjectURL(entry.url);
+  entry.url = null;
+  entry.srt = null;
+}
+
+async function convertEntry(slot, entry) {
+  const job = { entry };
+  slot.working.add(job);
+  entry.queued = false;
+  const version = ++entry.version;
+  entry.state = 'converting';
+  showEntry(entry);
+  const codePage = entry.codePage || codePageChoice.value;
+  const utf8 = outputChoice.value === 'utf-8';
+  let reply;
+  if (entry.unreadable) {
+    reply = { failure: 'unreadable' };
+  } else if (entry.file.size > kLargestFile) {
+    reply = { failure: 'too-large' };
+  } else {
+    reply = await ask(slot, { type: 'convert', file: entry.file, codePage, utf8 });
+  }
+  if (!slot.working.delete(job)) return;  // the list was cleared meanwhile
+  if (entry.version === version && entries.includes(entry)) {
+    forget(entry);
+    Object.assign(entry, { failure: null, likely: null, preview: '', cues: 0 });
+    if (reply.failure || reply.error) {
+      entry.state = 'failed';
+      entry.failure = reply.failure || 'failed';
+    } else {
+      entry.srt = reply.srt;
+      entry.cues = reply.cues;
+      entry.preview = reply.preview;
+      entry.readIn = codePage;
+      entry.legacy = reply.legacy;
+      entry.likely = reply.likely || null;
+      entry.state = reply.cues === 0 || entry.likely ? 'warning' : 'converted';
+    }
+    showEntry(entry);
+    ++run.done;
+  }
+  pump();
+}
+
+// Puts entries (back) in the queue; a run in progress takes them in.
+function enqueue(list) {
+  if (run.done === run.total) run = { total: 0, done: 0 };
+  for (const entry of list) {
+    if (entry.queued) continue;
+    // A file being converted is counted already; the answer under way is dropped.
+    if (inWork(entry)) ++entry.version; else ++run.total;
+    entry.state = 'waiting';
+    showEntry(entry);
+    entry.queued = true;
+    queue.push(entry);
+  }
+  pump();
+  showStatus();
+}
+
+function readAgain(list, codePage) {
+  for (const entry of list) entry.codePage = codePage;
+  enqueue(list);
+}
+
+function removeEntry(entry) {
+  forget(entry);
+  entries = entries.filter((other) => other !== entry);
+  const waiting = queue.indexOf(entry);
+  if (waiting >= 0) {
+    queue.splice(waiting, 1);
+    --run.total;
+  } else if (inWork(entry)) {
+    ++entry.version;
+    --run.total;
+  }
+  entry.li.remove();
+  pump();
+  showStatus();
+}
+
+// Clearing stops the work in progress: the workers are ended, and with them
+// every file's memory, and fresh ones started.
+clearButton.addEventListener('click', () => {
+  const restart = ready;  // before that, nothing is converting
+  if (restart) for (const slot of pool) if (slot.worker) slot.worker.terminate();
+  for (const entry of entries) forget(entry);
+  entries = [];
+  queue = [];
+  run = { total: 0, done: 0 };
+  results.replaceChildren();
+  delete statusLine.dataset.noSmi;
+  if (restart) workersStarted = startWorkers();
+  pump();
+  showStatus();
+});
+
+// ---- Adding files -------------------------------------------------------------
+
+function isSami(name) {
+  return /\.smi$/i.test(name);
+}
+
+// `found` holds { path, file, single, unreadable }; a file chosen or dropped
+// on its own that is not a .smi is listed as passed over, while a folder
+// brings only its .smi files.
 function add(found) {
   const added = [];
-  for (const { path, file, single } of found) {
+  for (const { path, file, single, unreadable } of found) {
     const sami = isSami(path);
     if (!sami && !single) continue;
-    const entry = { path, file, sami, li: document.createElement('li') };
+    const entry = { path, file, sami, unreadable, li: document.createElement('li'), version: 0,
+      state: sami ? 'waiting' : 'passed-over' };
     results.append(entry.li);
-    if (sami) {
-      line(entry, [note('waiting…')]);
-    } else {
-      line(entry, [note('not a .smi file: passed over')]);
-      entry.li.dataset.state = 'passed-over';
-    }
+    showEntry(entry);
     entries.push(entry);
-    added.push(entry);
+    if (sami) added.push(entry);
   }
-  updateButtons();
-  if (added.length === 0) {
-    statusLine.textContent = 'No .smi files there.';
-    return batch;
-  }
-  return convertAll(added);
+  if (found.length && !entries.length) statusLine.dataset.noSmi = 'true';
+  else delete statusLine.dataset.noSmi;
+  enqueue(added);
 }
 
-function pathIn(file) {
-  return file.webkitRelativePath || file.name;
+function byPath(a, b) {
+  return a.path < b.path ? -1 : a.path > b.path ? 1 : 0;
 }
 
 $('files').addEventListener('change', (event) => {
@@ -166,21 +555,20 @@ $('files').addEventListener('change', (event) => {
   event.target.value = '';
 });
 $('folder').addEventListener('change', (event) => {
-  const files = [...event.target.files].map((file) => ({ path: pathIn(file), file }));
-  files.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
-  add(files);
+  const files = [...event.target.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
+  add(files.sort(byPath));
   event.target.value = '';
 });
 
 // Reads a dropped folder to the bottom; readEntries gives a folder in parts.
-async function walk(entry, into, unreadable) {
+async function walk(entry, into) {
   if (entry.isFile) {
     const path = entry.fullPath.replace(/^\//, '');
     if (!isSami(path)) return;
     try {
       into.push({ path, file: await new Promise((ok, fail) => entry.file(ok, fail)) });
     } catch (error) {
-      unreadable.push(path);
+      into.push({ path, unreadable: true });
     }
     return;
   }
@@ -197,21 +585,33 @@ async function walk(entry, into, unreadable) {
     if (part.length === 0) break;
     children.push(...part);
   }
-  for (const child of children) await walk(child, into, unreadable);
+  for (const child of children) await walk(child, into);
 }
 
-// A file that cannot be read still gets its line.
-const unreadableFile = { arrayBuffer: () => Promise.reject(new Error('unreadable')) };
-
-const dropZone = $('drop');
-dropZone.addEventListener('dragover', (event) => {
+// A drop anywhere on the page takes the files; while something is dragged
+// over the page it shows where it will go.
+let dragDepth = 0;
+function dragging(on) {
+  document.body.classList.toggle('dragging', on);
+}
+window.addEventListener('dragenter', (event) => {
   event.preventDefault();
-  dropZone.classList.add('over');
+  ++dragDepth;
+  dragging(true);
 });
-dropZone.addEventListener('dragleave', () => dropZone.classList.remove('over'));
-dropZone.addEventListener('drop', async (event) => {
+window.addEventListener('dragover', (event) => {
   event.preventDefault();
-  dropZone.classList.remove('over');
+  dragging(true);
+});
+window.addEventListener('dragleave', () => {
+  dragDepth = Math.max(0, dragDepth - 1);
+  if (dragDepth === 0) dragging(false);
+});
+window.addEventListener('drop', async (event) => {
+  event.preventDefault();
+  dragDepth = 0;
+  dragging(false);
+  if (!event.dataTransfer) return;
   const items = [...event.dataTransfer.items].filter((item) => item.kind === 'file');
   const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
   const plain = items.map((item) => item.getAsFile());
@@ -220,33 +620,37 @@ dropZone.addEventListener('drop', async (event) => {
     const root = roots[i];
     if (root && root.isDirectory) {
       const inFolder = [];
-      const unreadable = [];
-      await walk(root, inFolder, unreadable);
-      for (const path of unreadable) inFolder.push({ path, file: unreadableFile });
-      inFolder.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
-      found.push(...inFolder);
+      await walk(root, inFolder);
+      found.push(...inFolder.sort(byPath));
     } else if (plain[i]) {
       found.push({ path: plain[i].name, file: plain[i], single: true });
     }
   }
   add(found);
 });
-// A file dropped beside the zone is not opened by the browser in place of the page.
-window.addEventListener('dragover', (event) => event.preventDefault());
-window.addEventListener('drop', (event) => event.preventDefault());
 
-// A new code page converts everything listed again.
-codePageChoice.addEventListener('change', () => convertAll(entries));
+// ---- Choices ------------------------------------------------------------------
 
-clearButton.addEventListener('click', () => {
-  for (const entry of entries) if (entry.url) URL.revokeObjectURL(entry.url);
-  entries = [];
-  results.replaceChildren();
-  statusLine.textContent = 'No files yet.';
-  updateButtons();
+// A new encoding reads again every file that was read in it (files with a
+// byte-order mark are read the same in any).
+codePageChoice.addEventListener('change', () => {
+  remember('encoding', codePageChoice.value);
+  enqueue(entries.filter((entry) => entry.sami && !entry.codePage && entry.state !== 'waiting' &&
+    entry.legacy !== false && entry.failure !== 'unreadable' && entry.failure !== 'too-large'));
 });
+outputChoice.addEventListener('change', () => {
+  remember('output', outputChoice.value);
+  enqueue(entries.filter((entry) => entry.srt));
+});
+languageChoice.addEventListener('change', () => {
+  language = languageChoice.value;
+  remember('language', language);
+  showTexts();
+});
+problemsOnly.addEventListener('change', () => results.classList.toggle('problems-only', problemsOnly.checked));
 
-// Every .srt under its own folder path; a name already taken gets " (2)", " (3)"...
+// Every .srt under its own folder path; a name already taken gets " (2)",
+// " (3)"... The .zip is named after the folder every file came from.
 zipButton.addEventListener('click', async () => {
   const files = [];
   const taken = new Set();
@@ -257,37 +661,71 @@ zipButton.addEventListener('click', async () => {
     let path = folder + name;
     for (let n = 2; taken.has(path); ++n) path = folder + name.replace(/\.srt$/, ' (' + n + ').srt');
     taken.add(path);
-    files.push({ path, bytes: entry.srt });
+    files.push({ path, srt: entry.srt });
   }
+  const tops = new Set(files.map((file) => (file.path.includes('/') ? file.path.split('/')[0] : '')));
+  const top = tops.size === 1 ? [...tops][0] : '';
   zipButton.disabled = true;
-  statusLine.textContent = 'Making the .zip…';
-  const reply = await ask({ type: 'zip', files });
+  statusLine.textContent = t('makingZip');
+  const reply = await ask(pool[0], { type: 'zip', files });
   zipButton.disabled = false;
   if (reply.error) {
-    statusLine.textContent = 'The .zip could not be made (' + reply.error + ').';
+    statusLine.textContent = t('zipFailed');
     return;
   }
-  const url = URL.createObjectURL(new Blob([reply.zip], { type: 'application/zip' }));
+  const url = URL.createObjectURL(reply.zip);
   const link = document.createElement('a');
   link.href = url;
-  link.download = 'subtitles.zip';
+  link.download = (top || 'subtitles') + '.zip';
   document.body.append(link);
   link.click();
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 60000);
-  statusLine.textContent = 'The .zip is ready.';
+  statusLine.textContent = t('zipReady');
 });
 
-// The choice starts from the browser's language, as the program's does from
-// the locale: "ko-KR" is looked up as "ko_KR", Serbian in Latin as "sr@latin".
-(async () => {
-  const language = navigator.language || 'en';
-  const parts = language.split('-');
+// ---- Start --------------------------------------------------------------------
+
+// Languages whose older files are Western European (CP1252) in their own
+// right; any other language the program's table gives CP1252 only for want of
+// a code page of its own, and the next browser language is asked instead.
+const kWesternLanguages = ['en', 'fr', 'de', 'es', 'it', 'pt', 'nl', 'da', 'sv', 'nb', 'nn', 'no', 'fi',
+  'is', 'ga', 'ca', 'eu', 'gl', 'af', 'id', 'ms', 'sw', 'fo', 'gd', 'lb', 'rm', 'oc', 'br', 'cy', 'wa'];
+
+// "ko-KR" as the program's locale name "ko_KR"; Serbian in Latin as "sr@latin".
+function localeName(tag) {
+  const parts = tag.split('-');
   let name = parts[0];
   const region = parts.slice(1).find((part) => part.length === 2);
   if (region) name += '_' + region;
   if (parts.includes('Latn')) name += '@latin';
-  const reply = await ask({ type: 'locale', name });
-  if (!reply.error && !entries.length) codePageChoice.value = reply.codePage;
+  return name;
+}
+
+// The encoding of older files: the one chosen before, else that of the first
+// browser language that has one, by the program's table.
+async function presetEncoding() {
+  const kept = recall('encoding');
+  if (kept && [...codePageChoice.options].some((option) => option.value === kept)) return kept;
+  for (const tag of navigator.languages || [navigator.language || 'en']) {
+    const reply = await ask(pool[0], { type: 'locale', name: localeName(tag) });
+    if (reply.error) continue;
+    if (reply.codePage !== 'CP1252' || kWesternLanguages.includes(tag.toLowerCase().split('-')[0])) {
+      return reply.codePage;
+    }
+  }
+  return 'CP1252';
+}
+
+if (recall('output') === 'utf-8') outputChoice.value = 'utf-8';
+languageChoice.value = language;
+if (inlineWorker) $('offline').hidden = true;
+showTexts();
+// Nothing is converted before the encoding is known: files chosen earlier wait.
+presetEncoding().then((codePage) => {
+  codePageChoice.value = codePage;
+  ready = true;
+  for (const entry of entries) showEntry(entry);
+  pump();
   document.documentElement.dataset.ready = 'true';
-})();
+});

@@ -1,16 +1,24 @@
 // Runs the conversion, compiled to WebAssembly, away from the page, so that
-// the page stays responsive however large the files are. The page creates
-// this worker from its own copy of this file, so the page's security policy
-// applies here too: nothing can be sent anywhere.
+// the page stays responsive however large the files are. The page starts
+// several of these and creates each from its own copy of this file, so the
+// page's security policy applies here too: nothing can be sent anywhere.
 'use strict';
 
-// The page hands over its address, since this worker's own is a blob: one.
+// The page hands over its address (this worker's own is a blob: one), or,
+// in the single-file page, the WebAssembly itself.
 let base = '';
-let module = null;      // a promise of the WebAssembly instance
+let wasmBinary = null;
+let instance = null;    // a promise of the WebAssembly instance
 let defined = new Set(); // code pages the instance knows
 
 const kInvalid = 0xFFFFFFFF;
 const kIncomplete = 0xFFFFFFFE;
+// An instance whose memory grew past this is dropped after its file, so that
+// the memory a large file took goes back to the system.
+const kKeptMemory = 256 * 1024 * 1024;
+
+const kBlobAbove = 4 * 1024 * 1024;
+const kSrtType = 'application/x-subrip';
 
 // The browser's name for each code page.
 const kDecoderLabels = {
@@ -22,7 +30,8 @@ const kDecoderLabels = {
 
 function startModule() {
   defined = new Set();
-  module = createLumentrace({ locateFile: (file) => new URL(file, base).href });
+  instance = createLumentrace(wasmBinary ? { wasmBinary }
+    : { locateFile: (file) => new URL(file, base).href });
 }
 
 // One decoded piece as the conversion's decoder answers for it: a code point
@@ -113,19 +122,23 @@ function define(m, codePage) {
   defined.add(codePage);
 }
 
-function convert(m, bytes, codePage) {
+function convert(m, bytes, codePage, utf8) {
   define(m, codePage);
   const input = copyIn(m, bytes);
   const name = cString(m, codePage);
   const results = m._malloc(8);
   try {
-    const srtAt = m._lumentrace_convert(input, bytes.length, name, results, results + 4);
+    const srtAt = m._lumentrace_convert(input, bytes.length, name, utf8 ? 1 : 0, results, results + 4);
     if (srtAt === 0) throw new Error('out of memory');
     const size = m.HEAPU32[results >> 2];
     const cues = m.HEAP32[(results + 4) >> 2];
-    const srt = m.HEAPU8.slice(srtAt, srtAt + size);
+    // A large .srt becomes a Blob here, so that the page never holds or copies
+    // it; a small one is handed over as its bytes, which costs far less.
+    const srt = size > kBlobAbove ? new Blob([m.HEAPU8.subarray(srtAt, srtAt + size)], { type: kSrtType })
+      : m.HEAPU8.slice(srtAt, srtAt + size).buffer;
+    const head = m.HEAPU8.slice(srtAt, srtAt + Math.min(size, 4096));
     m._free(srtAt);
-    return { srt, cues };
+    return { srt, head, cues };
   } finally {
     m._free(input); m._free(name); m._free(results);
   }
@@ -138,25 +151,130 @@ function codePageForLocale(m, localeName) {
   return answer;
 }
 
+// How a file is read: 0xEF first is UTF-8, 0xFE or 0xFF UTF-16, anything else
+// in the encoding of older files (the program's rule).
+function readsAsLegacy(bytes) {
+  return bytes.length === 0 || (bytes[0] !== 0xEF && bytes[0] !== 0xFE && bytes[0] !== 0xFF);
+}
+
+// Which legacy encoding the bytes of a file read in one look like, judged on
+// its first 2 MB: Korean when nearly every byte above ASCII belongs to a pair
+// of CP949's Hangul rows (lead B0-C8, trail A1-FE); Japanese when nearly
+// every one belongs to a CP932 pair of its punctuation, kana or kanji rows
+// (81-83, 88-9F, E0-EA). Text in Western code pages rarely has two such
+// pairs: its accented letters stand alone or fall outside those rows. Null
+// when neither fits, or when the file has fewer than two such pairs.
+function likelyLegacyEncoding(bytes) {
+  const end = Math.min(bytes.length, 2 * 1024 * 1024);
+  let korean = 0;
+  let koreanOther = 0;
+  for (let i = 0; i < end;) {
+    const b = bytes[i];
+    if (b < 0x80) { ++i; continue; }
+    const t = i + 1 < end ? bytes[i + 1] : 0;
+    if (b >= 0xB0 && b <= 0xC8 && t >= 0xA1 && t <= 0xFE) {
+      ++korean;
+      i += 2;
+    } else {
+      ++koreanOther;
+      i += b >= 0x81 && b <= 0xFE && t >= 0x41 ? 2 : 1;  // any other CP949 pair counts once
+    }
+  }
+  let japanese = 0;
+  let japaneseOther = 0;
+  for (let i = 0; i < end;) {
+    const b = bytes[i];
+    if (b < 0x80) { ++i; continue; }
+    const t = i + 1 < end ? bytes[i + 1] : 0;
+    const lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    if (lead && t >= 0x40 && t <= 0xFC && t !== 0x7F) {
+      const common = (b >= 0x81 && b <= 0x83) || (b >= 0x88 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEA);
+      if (common) ++japanese; else ++japaneseOther;
+      i += 2;
+    } else {
+      ++japaneseOther;
+      ++i;
+    }
+  }
+  const fits = (like, other) => like >= 2 && like >= 9 * other;
+  if (fits(korean, koreanOther) && korean >= japanese) return 'CP949';
+  if (fits(japanese, japaneseOther)) return 'CP932';
+  return null;
+}
+
+// Whether the whole input is well-formed UTF-8: a file without a byte-order
+// mark is then read as UTF-8 whatever the encoding of older files.
+function isUtf8(bytes) {
+  try {
+    new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    return true;
+  } catch (error) {
+    return false;
+  }
+}
+
+// Whether the bytes hold a "<sync" in any case, in one or in two bytes a letter.
+function hasSyncTag(bytes) {
+  const word = [0x3C, 0x73, 0x79, 0x6E, 0x63];
+  for (const step of [1, 2]) {
+    for (let i = 0; i + 4 * step < bytes.length; ++i) {
+      let k = 0;
+      while (k < 5 && (bytes[i + k * step] | (k ? 0x20 : 0)) === word[k]) ++k;
+      if (k === 5) return true;
+    }
+  }
+  return false;
+}
+
+// The first cues of an .srt, for the page to show.
+function preview(head, utf8) {
+  const text = new TextDecoder(utf8 ? 'utf-8' : 'utf-16le').decode(head);
+  return text.split('\r\n\r\n').slice(0, 3).join('\n\n').replace(/\r\n/g, '\n').trim();
+}
+
+async function convertFile(message) {
+  let bytes;
+  try {
+    bytes = new Uint8Array(await message.file.arrayBuffer());
+  } catch (error) {
+    return { failure: 'unreadable' };
+  }
+  const m = await instance;
+  let result;
+  try {
+    result = convert(m, bytes, message.codePage, message.utf8);
+  } catch (error) {
+    // Running out of memory stops the instance: the next file gets a new one.
+    // A small file that stops it has met a fault, not a limit.
+    startModule();
+    return { failure: bytes.length > kKeptMemory / 8 ? 'too-large' : 'failed' };
+  }
+  if (m.HEAPU8.length > kKeptMemory) startModule();
+  if (result.cues === 0 && !hasSyncTag(bytes)) return { failure: 'not-sami' };
+  const legacy = readsAsLegacy(bytes) && !isUtf8(bytes);
+  const reply = { srt: result.srt, cues: result.cues, preview: preview(result.head, message.utf8), legacy };
+  if (legacy) {
+    const likely = likelyLegacyEncoding(bytes);
+    if (likely && likely !== message.codePage) reply.likely = likely;
+  }
+  return reply;
+}
+
 async function handle(message) {
-  const m = await module;
   switch (message.type) {
-    case 'locale':
+    case 'locale': {
+      const m = await instance;
       return { codePage: codePageForLocale(m, message.name) };
+    }
     case 'convert':
-      try {
-        const { srt, cues } = convert(m, new Uint8Array(message.bytes), message.codePage);
-        return { srt: srt.buffer, cues, transfer: [srt.buffer] };
-      } catch (error) {
-        // Out of memory aborts the instance: the next file gets a new one.
-        startModule();
-        return { error: String(error && error.message || error) };
-      }
+      return convertFile(message);
     case 'zip': {
       const files = {};
-      for (const { path, bytes } of message.files) files[path] = new Uint8Array(bytes);
+      for (const { path, srt } of message.files) {
+        files[path] = new Uint8Array(srt instanceof Blob ? await srt.arrayBuffer() : srt);
+      }
       const zip = fflate.zipSync(files, { level: 6 });
-      return { zip: zip.buffer, transfer: [zip.buffer] };
+      return { zip: new Blob([zip], { type: 'application/zip' }) };
     }
     default:
       return { error: 'unknown request' };
@@ -167,13 +285,12 @@ self.onmessage = (event) => {
   const message = event.data;
   if (message.type === 'start') {
     base = message.base;
-    importScripts(new URL('lumentrace.js', base).href, new URL('fflate.js', base).href);
+    wasmBinary = message.wasm || null;
+    if (!wasmBinary) importScripts(new URL('lumentrace.js', base).href, new URL('fflate.js', base).href);
     startModule();
     return;
   }
   handle(message).catch((error) => ({ error: String(error && error.message || error) })).then((reply) => {
-    const transfer = reply.transfer || [];
-    delete reply.transfer;
-    self.postMessage({ id: message.id, ...reply }, transfer);
+    self.postMessage({ id: message.id, ...reply }, reply.srt instanceof ArrayBuffer ? [reply.srt] : []);
   });
 };
