@@ -430,10 +430,13 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
     if (check < 0) return false;
     close(check);
   }
-  if (!CreateTemp(*out)) {
+  // A replacement could not be renamed into an append-only folder, nor its
+  // temporary file removed again: such a target is rewritten in place.
+  const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder);
+  if (!replaceable || !CreateTemp(*out)) {
     // The folder may not be changed but the file may be written (or, in an
     // append-only folder, created): rewrite it in place.
-    if (errno != EACCES && errno != EPERM) return false;
+    if (replaceable && errno != EACCES && errno != EPERM) return false;
     if (out->target < 0 && !FolderIsAppendOnly(out->folder)) return false;
     out->descriptor = CreateBuffer();
     if (out->descriptor < 0) return false;
