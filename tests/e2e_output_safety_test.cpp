@@ -2,20 +2,28 @@
 // writing would not touch, never loses an earlier .srt and leaves nothing
 // behind, whoever planted what in the folder. Each case runs as root (when the
 // tests do) and as an ordinary user.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/console_text.h"
@@ -389,15 +397,17 @@ TEST(EndToEndOutputSafety, InterruptedRunLeavesTheEarlierSrt) {
 }
 
 // Where the file system has no unnamed temporary files, the named one is
-// removed by SIGINT, SIGTERM and SIGHUP before the program ends.
+// removed by every signal that ends the program and can be caught.
 TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, SIGPIPE}) {
     SCOPED_TRACE(strsignal(sig));
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      const struct rlimit noCore = {0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
       std::signal(sig, SIG_DFL);
       UseNamedTemporaryFiles(true);
       OutputFile file;
@@ -431,6 +441,115 @@ TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
     EXPECT_EQ(ReadFile(dir / "film.srt"), commit ? "new" : kOld);
   }
   UseNamedTemporaryFiles(false);
+}
+
+// The existing .srt is swapped, over and over, with a link to a FIFO that a
+// reader holds open (so opening it for writing would work at once). The
+// output is never opened by a name that may have changed meanwhile, so the
+// FIFO is never opened for writing.
+TEST(OutputFileRace, AFifoSwappedInIsNeverOpened) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0666), 0);
+  const int reader = open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, (dir / "pipe").c_str(), IN_CLOSE_WRITE), 0);
+  ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
+  ASSERT_EQ(symlink("pipe", (dir / "swap").c_str()), 0);
+  const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  std::atomic<bool> stop{false};
+  std::thread racer([&] {
+    while (!stop) renameat2(folder, "film.srt", folder, "swap", RENAME_EXCHANGE);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  int runs = 0;
+  int opened = 0;
+  for (; runs < 4000 && std::chrono::steady_clock::now() < deadline; ++runs) {
+    OutputFile file;
+    if (CreateOutputFile(file, WidenFromLocale(dir / "film.srt"))) {
+      ++opened;
+      AbandonOutputFile(file);
+    }
+  }
+  stop = true;
+  racer.join();
+  char events[4096];
+  EXPECT_LE(read(watch, events, sizeof events), 0) << "the FIFO was opened for writing";
+  EXPECT_GE(runs, 500);
+  EXPECT_GT(opened, 0) << "the regular file was opened at least once";
+  for (int descriptor : {folder, watch, reader}) close(descriptor);
+}
+
+}  // namespace
+
+// A file system that cannot hold modes or owners (FAT through FUSE answers
+// ENOSYS), put in place of the C library's calls for this test binary only.
+namespace {
+bool gModesUnsupported = false;
+}  // namespace
+
+extern "C" int fchmod(int descriptor, mode_t mode) noexcept {
+  if (gModesUnsupported) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fchmod, descriptor, mode));
+}
+
+extern "C" int fchown(int descriptor, uid_t owner, gid_t group) noexcept {
+  if (gModesUnsupported) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fchown, descriptor, owner, group));
+}
+
+namespace {
+
+TEST(OutputFileAttributes, AFileSystemWithoutModesStillTakesTheOutput) {
+  gModesUnsupported = true;
+  for (bool named : {false, true}) {
+    for (bool existed : {false, true}) {
+      SCOPED_TRACE(std::string(named ? "named" : "unnamed") + (existed ? ", replacing" : ", new"));
+      UseNamedTemporaryFiles(named);
+      TempDir dir;
+      if (existed) {
+        ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
+      }
+      OutputFile file;
+      ASSERT_TRUE(CreateOutputFile(file, WidenFromLocale(dir / "film.srt")));
+      WriteOutputBytes(file, "new", 3);
+      EXPECT_TRUE(CommitOutputFile(file));
+      EXPECT_EQ(ReadFile(dir / "film.srt"), "new");
+      EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"film.srt"});
+    }
+  }
+  gModesUnsupported = false;
+  UseNamedTemporaryFiles(false);
+}
+
+// The named temporary file is private while written, and ends with what a
+// plain create would have given it: here the folder's default access list,
+// not the umask.
+TEST(OutputFileAttributes, NamedTemporaryFileEndsAsAPlainCreateWould) {
+  if (access("/usr/bin/setfacl", X_OK) != 0)
+    GTEST_SKIP() << "setfacl is not installed (package acl)";
+  TempDir dir;
+  Share(dir.path(), 0777);  // the default list then gives the group rw
+  const RunResult set = RunProgram({"/usr/bin/setfacl", "-d", "-m", "o::---", dir.path()}, "/", {});
+  if (set.status != 0) GTEST_SKIP() << "the file system holds no access lists";
+  UseNamedTemporaryFiles(true);
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(file, WidenFromLocale(dir / "film.srt")));
+  WriteOutputBytes(file, "new", 3);
+  const std::vector<std::string> names = ListDir(dir.path());
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(StatOf(dir / names[0]).st_mode & 0777, 0600u);
+  EXPECT_TRUE(CommitOutputFile(file));
+  UseNamedTemporaryFiles(false);
+  EXPECT_EQ(StatOf(dir / "film.srt").st_mode & 0777, 0660u);
 }
 
 // Names of 255 bytes (the longest a folder holds) and paths just short of
@@ -510,14 +629,15 @@ TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
   EXPECT_FALSE(FileExists(dir / (ibm + ".srt")));
 }
 
-// On a terminal a name cannot move the cursor, clear the screen or write the
-// clipboard; redirected, the name's bytes are kept as they are.
+// On a terminal a name cannot move the cursor, clear the screen, write the
+// clipboard or reorder the line it is shown on; redirected, the name's bytes are kept as they are.
 TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {
   SKIP_FOR_WINDOWS_PROGRAM("a pseudo-terminal");
   TempDir dir;
   const std::string name =
       "\x1b[2J\x1b]52;c;aGk=\x07\x7f\xc2\x9b"
-      "6n.smi";
+      "6n"
+      "\xe2\x80\xaetxt\xe2\x81\xa6\xe2\x80\x8f.smi";  // U+202E, U+2066, U+200F: bidi controls
   ASSERT_TRUE(WriteFile(dir / name, kSmi));
   for (bool terminal : {true, false}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
@@ -525,7 +645,8 @@ TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {
     options.terminal = terminal;
     const RunResult run = RunLumentrace({name}, dir.path(), {"LC_ALL=C.UTF-8"}, options);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, BannerText() + SuccessLine(terminal ? "?[2J?]52;c;aGk=???6n.smi" : name));
+    EXPECT_EQ(run.out,
+              BannerText() + SuccessLine(terminal ? "?[2J?]52;c;aGk=???6n?txt??.smi" : name));
   }
 }
 
