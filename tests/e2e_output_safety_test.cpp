@@ -179,6 +179,13 @@ std::vector<SafetyCase> Cases() {
        },
        Outcome::kConverts, Outcome::kConverts,
        [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "kept.srt"), Srt()); }},
+      {"a link to itself ends the walk", "", false,
+       [](const TempDir& dir) {
+         EXPECT_EQ(symlink("film.srt", (dir / "film.srt").c_str()), 0);
+         return "";
+       },
+       Outcome::kRefused, Outcome::kRefused,
+       [](const TempDir& dir, bool) { EXPECT_TRUE(S_ISLNK(StatOf(dir / "film.srt").st_mode)); }},
       {"link to a device node", "", false,
        [](const TempDir& dir) {
          EXPECT_EQ(symlink("/dev/null", (dir / "film.srt").c_str()), 0);

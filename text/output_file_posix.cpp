@@ -355,7 +355,8 @@ bool CommitNew(NativeOutput& out) {
     // A file system without hard links: the rename, which must not replace.
     ok = renameat2(out.folder, out.tempName.c_str(), out.folder, out.targetName.c_str(),
                    RENAME_NOREPLACE) == 0;
-    if (!ok && errno == EINVAL) {
+    if (!ok && (errno == EINVAL || errno == ENOSYS)) {
+      // Nor a rename that refuses to replace: make sure nothing is in the way.
       struct stat entry;
       ok = fstatat(out.folder, out.targetName.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
            errno == ENOENT &&
