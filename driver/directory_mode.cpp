@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -44,6 +45,17 @@ void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results
   std::deque<Queued> queue;
   queue.push_back({pattern, {}, false});
   std::set<DirectoryIdentity> searched;
+  // The paths passed over because one with the same identity was queued
+  // first. Should that one lead elsewhere when its turn comes (a link
+  // re-pointed meanwhile), the next of these is searched in its place, so
+  // that the directory is not lost.
+  std::map<DirectoryIdentity, std::deque<WideString>> passedOver;
+  const auto searchInstead = [&](const DirectoryIdentity& identity) {
+    const auto others = passedOver.find(identity);
+    if (others == passedOver.end() || others->second.empty()) return;
+    queue.push_back({std::move(others->second.front()), identity, true});
+    others->second.pop_front();
+  };
   while (!queue.empty()) {
     const Queued directory = std::move(queue.front());
     queue.pop_front();
@@ -51,7 +63,13 @@ void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results
     // One directory that cannot be listed (no permission, removed meanwhile,
     // a path past the system's limit) says nothing about the others, so the
     // search goes on without it.
-    if (!ListDirectory(directory.path, listing)) continue;
+    if (!ListDirectory(directory.path, listing)) {
+      if (directory.known) searchInstead(directory.identity);
+      continue;
+    }
+    if (directory.known && listing.identity != directory.identity) {
+      searchInstead(directory.identity);
+    }
     // Swapped for another directory since it was queued: that one may have
     // been searched already.
     if ((!directory.known || listing.identity != directory.identity) &&
@@ -63,6 +81,8 @@ void CollectSmiFiles(const WideString& pattern, std::vector<WideString>& results
       if (entry.isDirectory) {
         if (searched.insert(entry.identity).second) {
           queue.push_back({std::move(path), entry.identity, true});
+        } else {
+          passedOver[entry.identity].push_back(std::move(path));
         }
       } else if (HasSamiExtension(path)) {
         // Anything else named .smi, FIFOs and dangling links included, is

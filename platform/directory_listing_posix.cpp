@@ -5,20 +5,29 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 #include "platform/directory_listing.h"
 #include "platform/locale_text.h"
 #include "platform/native_path.h"
+#include "platform/path_walk_posix.h"
 
 namespace {
 
 // Whether `name` inside the open directory is a directory once links are
 // followed, and which. Asked of the entry itself rather than taken from
-// d_type, which does not follow links and is unknown on some file systems.
+// d_type, which does not follow links and is unknown on some file systems. A
+// link another user planted in a shared sticky folder is not followed: the
+// search would write its .srt files wherever it leads.
 bool IsDirectoryAt(int directory, const char* name, DirectoryIdentity& identity) {
   struct stat st;
-  if (fstatat(directory, name, &st, 0) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (S_ISLNK(st.st_mode) &&
+      (IsPlantedLink(directory, st) || fstatat(directory, name, &st, 0) != 0)) {
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) return false;
   identity.volume = static_cast<std::uint64_t>(st.st_dev);
   identity.file = static_cast<std::uint64_t>(st.st_ino);
   return true;
@@ -29,9 +38,18 @@ bool IsDirectoryAt(int directory, const char* name, DirectoryIdentity& identity)
 bool ListDirectory(WideView widePath, DirectoryListing& listing) {
   listing = DirectoryListing();
   const NativePath path = ToNativePath(widePath);
+  // Every link on the way is judged as the entries below are: a link planted
+  // since the folder was queued is not followed either.
+  // The walk could go deeper than PATH_MAX, but the files found there could
+  // not be opened by their paths: such a folder is not listed, as before.
+  WalkedPath walked;
+  if (path.size() >= PATH_MAX || !WalkPath(path, true, walked)) return false;
   // O_NONBLOCK: should the path be swapped for a FIFO after it was seen as a
   // directory, the open fails on O_DIRECTORY instead of waiting for a writer.
-  const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  const int descriptor =
+      walked.entry < 0 ? -1
+                       : openat(walked.entry, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  CloseWalkedPath(walked);
   if (descriptor < 0) return false;
   struct stat st;
   if (fstat(descriptor, &st) != 0) {

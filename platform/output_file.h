@@ -5,17 +5,22 @@
 // failed conversion leaves an earlier file as it was and nothing behind. The
 // output goes exactly where opening the path for writing would put it, and
 // nowhere else:
-//   - the path is resolved by the system, links included, never by hand; a
-//     link in a shared sticky folder planted by another user is refused;
+//   - every link on the way is followed as the system would follow it, except
+//     a link in a shared sticky folder planted by another user, which is
+//     refused wherever it is met;
 //   - only a regular file is replaced: a directory, FIFO, socket or device
-//     (or a link to one) cannot be opened as output and is left untouched;
+//     (or a link to one), or a file of a pseudo file system such as /proc,
+//     is never opened as output and is left untouched, even if swapped in
+//     while the output is opened;
 //   - an existing file the user may not write is refused;
-//   - where the folder may not be written but the file may, the file is
-//     rewritten in place (the one case in which a failure part way loses the
-//     earlier content, as it would for any program writing that file).
-// A replaced file keeps its permission bits (and its owner where the system
-// allows); a new one gets the permissions any new file gets. Nobody else can
-// read the temporary file while it is written.
+//   - where the folder may not be changed but the file may be written, the
+//     output is made in full elsewhere first and then copied over the file
+//     (only a failure of that last copy can leave the file part old, part
+//     new).
+// A replaced file keeps its permission bits, access list and other extended
+// attributes (and its owner where the system allows); a new one gets the
+// permissions any new file gets there. Nobody else can read the temporary
+// file while it is written.
 //
 // Output may also go to bytes in memory, for tests and in-process callers.
 #ifndef LUMENTRACE_PLATFORM_OUTPUT_FILE_H_

@@ -1,15 +1,28 @@
 // The output file on POSIX systems.
 //
-// Every name is opened relative to an open descriptor of its folder, so the
-// length of the path before it does not matter and a folder renamed or
-// swapped meanwhile cannot redirect a later step. The temporary file is
-// unnamed (O_TMPFILE) where the file system allows, so that not even SIGKILL
-// can leave it behind; it gets a short name only for the instant between
-// linking it into the folder and renaming it over the target. Elsewhere it is
-// named from the start, and SIGINT, SIGTERM and SIGHUP remove it before the
-// program ends.
+// The target is found by walking its path one component at a time
+// (path_walk_posix.h), so every link on the way is judged, and it is never
+// opened for writing by name: the entry is opened O_PATH|O_NOFOLLOW, checked
+// to be a regular file, and only that checked descriptor is reopened.
+//
+// The temporary file is unnamed (O_TMPFILE) where the file system allows, so
+// that not even SIGKILL can leave it behind; a new .srt gets its name by
+// linking it straight to that name, and a replacement gets a short random
+// name only for the instant between linking it into the folder and renaming
+// it over the target. Elsewhere it is named from the start, and every signal
+// that would end the program and can be caught removes it first.
+//
+// Where the folder may not be changed (not writable, append-only, or the
+// rename refused) the target is rewritten in place: the output is first
+// written in full to memory outside the folder, and only then copied over the
+// target from its start, which is then cut to the new length.
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -20,27 +33,27 @@
 #include <ctime>
 #include <string>
 
+#include "platform/file_attributes_posix.h"
 #include "platform/native_path.h"
 #include "platform/output_file.h"
-
-#ifndef O_PATH
-#define O_PATH O_RDONLY  // only to name a folder; read access is then needed too
-#endif
+#include "platform/path_walk_posix.h"
 
 struct NativeOutput {
-  int descriptor = -1;  // what is written to: the temporary file, or the target in place
-  int folder = -1;      // the folder the target lives in
+  // What is written to: the temporary file in the target's folder, or, for an
+  // in-place rewrite, a buffer in memory.
+  int descriptor = -1;
+  int folder = -1;  // O_PATH descriptor of the target's folder
+  int target = -1;  // O_PATH descriptor of the existing target; -1 for a new file
   std::string targetName;
   std::string tempName;  // the temporary file's name in `folder`; empty while unnamed
   bool unnamed = false;
   bool inPlace = false;
-  bool existed = false;
-  struct stat original {};  // the target as it was opened
+  struct stat original {};  // the target as it was found
 };
 
 namespace {
 
-constexpr mode_t kNewFileMode = 0666;  // less the umask, as for any new file
+constexpr mode_t kNewFileMode = 0666;  // less the umask or the folder's default access list
 constexpr mode_t kTempMode = 0600;     // nobody else reads the output while it is written
 constexpr size_t kTempNameLength = 20;
 
@@ -52,7 +65,10 @@ int gPendingFolder = -1;
 char gPendingName[kTempNameLength + 1];
 volatile std::sig_atomic_t gPending = 0;
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the program and which can be caught.
+// SIGKILL and SIGSTOP cannot be; SIGXFSZ is ignored by the program.
+constexpr int kCleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2,
+                                   SIGALRM, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF};
 
 extern "C" void RemovePendingAndReraise(int signal) {
   if (gPending) unlinkat(gPendingFolder, gPendingName, 0);
@@ -67,8 +83,9 @@ void InstallCleanupHandlers() {
   installed = true;
   for (int signal : kCleanupSignals) {
     struct sigaction current {};
-    // A signal the user chose to ignore (nohup) stays ignored.
-    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    // A signal the user chose to ignore (nohup), or one the program handles
+    // itself, is left as it is.
+    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
     struct sigaction action {};
     action.sa_handler = RemovePendingAndReraise;
     sigemptyset(&action.sa_mask);
@@ -105,85 +122,106 @@ void ClearPending() {
   gPending = 0;
 }
 
-// ---- Names and folders ----
+// ---- Names, folders and files ----
 
+// A name nobody can guess, so that nobody can prepare one in its place.
 std::string TempNameCandidate() {
-  static unsigned long counter = 0;
-  unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761u ^
-                      static_cast<unsigned long>(std::time(nullptr)) ^ (++counter * 40503u);
-  mix ^= static_cast<unsigned long>(clock());
-  char name[kTempNameLength + 1];
-  std::snprintf(name, sizeof name, ".lumentrace-%08lx", mix & 0xFFFFFFFFul);
-  return name;
-}
-
-// Splits "dir/name" into an open descriptor of "dir" and "name".
-bool OpenFolderOf(const std::string& path, int& folder, std::string& name) {
-  const size_t slash = path.rfind('/');
-  std::string folderPath;
-  if (slash == std::string::npos) {
-    folderPath = ".";
-    name = path;
-  } else {
-    folderPath = slash == 0 ? "/" : path.substr(0, slash);
-    name = path.substr(slash + 1);
+  unsigned int random = 0;
+  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    static unsigned int counter = 0;
+    random = static_cast<unsigned int>(getpid()) * 2654435761u ^
+             static_cast<unsigned int>(std::time(nullptr)) ^ (++counter * 40503u) ^
+             static_cast<unsigned int>(clock());
   }
-  if (name.empty() || name == "." || name == "..") return false;
-  folder = open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  return folder >= 0;
+  char name[kTempNameLength + 1];
+  std::snprintf(name, sizeof name, ".lumentrace-%08x", random);
+  return name;
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The rule the kernel applies when fs.protected_symlinks is on, applied here
-// whether it is on or not: in a sticky folder that anyone may write (such as
-// /tmp), a link is only followed when it belongs to the user or to the
-// folder's owner. Anyone else may have planted it to make us overwrite a file
-// of ours.
-bool IsPlantedLink(int folder, const struct stat& link) {
-  struct stat info;
-  if (fstat(folder, &info) != 0) return true;
-  const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
-  return shared && link.st_uid != geteuid() && link.st_uid != info.st_uid;
+// Files that are the kernel's controls rather than data: writing a subtitle
+// into one could change the system.
+bool IsPseudoFileSystem(int descriptor) {
+  struct statfs info;
+  if (fstatfs(descriptor, &info) != 0) return true;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x9fa0:      // proc
+    case 0x62656572:  // sysfs
+    case 0x27e0eb:    // cgroup
+    case 0x63677270:  // cgroup2
+    case 0x64626720:  // debugfs
+    case 0x74726163:  // tracefs
+    case 0x73636673:  // securityfs
+    case 0xcafe4a11:  // bpf
+    case 0x6165676c:  // pstore
+    case 0x62656570:  // configfs
+    case 0xde5e81e4:  // efivarfs
+    case 0xf97cff8c:  // selinuxfs
+    case 0x43415d53:  // smackfs
+    case 0x42494e4d:  // binfmt_misc
+    case 0x65735543:  // fusectl
+    case 0x1cd1:      // devpts
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether entries of the folder may be added but not renamed or removed
+// (chattr +a), or not changed at all (+i).
+bool FolderIsAppendOnly(int folder) {
+  const int descriptor = ProcFdAvailable()
+                             ? open(ProcFdPath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  int flags = 0;
+  const bool known = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+  close(descriptor);
+  return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+// Opens the checked target for writing: the very file `target` refers to,
+// never whatever the name may lead to by now. -1 when it may not be written.
+int ReopenForWriting(const NativeOutput& out) {
+  const int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int descriptor = -1;
+  if (ProcFdAvailable()) {
+    descriptor = open(ProcFdPath(out.target).c_str(), flags);
+  } else {
+    // Without /proc the name is all there is; O_NOFOLLOW and the check below
+    // still keep the output off anything but this file.
+    descriptor = openat(out.folder, out.targetName.c_str(), flags | O_NOFOLLOW);
+  }
+  if (descriptor < 0) return -1;
+  struct stat opened;
+  if (fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      !SameFile(opened, out.original)) {
+    close(descriptor);
+    return -1;
+  }
+  return descriptor;
 }
 
 bool gNamedOnly = false;
 
-bool ProcFdAvailable() {
-  static const int available = access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
-  return available == 1;
+// A file in memory for an output that is to be copied over its target.
+int CreateBuffer() {
+  const int descriptor = memfd_create("lumentrace", MFD_CLOEXEC);
+  if (descriptor >= 0) return descriptor;
+  const char* folder = getenv("TMPDIR");
+  return open(folder != nullptr && *folder == '/' ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC,
+              kTempMode);
 }
-
-std::string ProcFdPath(int descriptor) {
-  return "/proc/self/fd/" + std::to_string(descriptor);
-}
-
-// The file the kernel opened for a link, found again by its own folder and
-// name, and checked to be that very file.
-bool FindOpenedFile(int descriptor, const struct stat& opened, int& folder, std::string& name) {
-  if (!ProcFdAvailable()) return false;
-  char target[4096];
-  const ssize_t n = readlink(ProcFdPath(descriptor).c_str(), target, sizeof target);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof target || target[0] != '/') return false;
-  if (!OpenFolderOf(std::string(target, static_cast<size_t>(n)), folder, name)) return false;
-  struct stat found;
-  if (fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(found.st_mode) ||
-      !SameFile(found, opened)) {
-    close(folder);
-    folder = -1;
-    return false;
-  }
-  return true;
-}
-
-// ---- The temporary file ----
 
 bool CreateTemp(NativeOutput& out) {
-#ifdef O_TMPFILE
   if (!gNamedOnly && ProcFdAvailable()) {
-    const int descriptor = openat(out.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kTempMode);
+    // Created as any new file is (umask, default access list): unnamed,
+    // nobody else can open it meanwhile.
+    const int descriptor = openat(out.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                                  out.target < 0 ? kNewFileMode : kTempMode);
     if (descriptor >= 0) {
       out.descriptor = descriptor;
       out.unnamed = true;
@@ -192,12 +230,16 @@ bool CreateTemp(NativeOutput& out) {
     // Not supported here: fall back to a named file. Not allowed: that says it all.
     if (errno == EACCES || errno == EPERM || errno == EROFS) return false;
   }
-#endif
+  // A named file in a folder where it could not be removed again is not made.
+  if (FolderIsAppendOnly(out.folder)) {
+    errno = EPERM;
+    return false;
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TempNameCandidate();
     SetPending(out.folder, name);
     const int descriptor = openat(out.folder, name.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempMode);
+                                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempMode);
     if (descriptor >= 0) {
       out.descriptor = descriptor;
       out.tempName = name;
@@ -213,17 +255,35 @@ bool CreateTemp(NativeOutput& out) {
   return false;
 }
 
-mode_t CurrentUmask() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return mask;
+// Gives the unnamed temporary file a fresh name in the folder.
+bool NameTemp(NativeOutput& out) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TempNameCandidate();
+    SetPending(out.folder, name);
+    if (linkat(AT_FDCWD, ProcFdPath(out.descriptor).c_str(), out.folder, name.c_str(),
+               AT_SYMLINK_FOLLOW) == 0) {
+      out.tempName = name;
+      return true;
+    }
+    const int error = errno;
+    ClearPending();
+    if (error != EEXIST) return false;
+  }
+  return false;
+}
+
+void RemoveTemp(NativeOutput& out) {
+  if (out.tempName.empty()) return;
+  unlinkat(out.folder, out.tempName.c_str(), 0);
+  ClearPending();
+  out.tempName.clear();
 }
 
 void CloseDescriptors(NativeOutput& out) {
-  if (out.descriptor >= 0) close(out.descriptor);
-  if (out.folder >= 0) close(out.folder);
-  out.descriptor = -1;
-  out.folder = -1;
+  for (int* descriptor : {&out.descriptor, &out.folder, &out.target}) {
+    if (*descriptor >= 0) close(*descriptor);
+    *descriptor = -1;
+  }
 }
 
 bool WriteAll(int descriptor, const char* bytes, size_t size) {
@@ -239,64 +299,103 @@ bool WriteAll(int descriptor, const char* bytes, size_t size) {
   return true;
 }
 
-// Opens an existing .srt (or a link to one) as opening it for writing would,
-// and sets `out` up to replace it. False when it may not or cannot be.
-bool OpenExisting(NativeOutput& out, int folder, const std::string& name,
-                  const struct stat& entry) {
-  const bool link = S_ISLNK(entry.st_mode);
-  if (link && IsPlantedLink(folder, entry)) return false;
-  struct stat resolved;
-  bool dangling = false;
-  if (fstatat(folder, name.c_str(), &resolved, 0) != 0) {
-    if (!link || errno != ENOENT) return false;
-    dangling = true;  // opening for writing creates the link's target
-  } else if (!S_ISREG(resolved.st_mode)) {
-    // A directory, FIFO, socket or device is never opened: a FIFO would hold
-    // the run up, a device could act on being opened.
-    return false;
-  }
-  // The kernel follows links itself, with its own protections, and checks the
-  // permission with the effective ids, access lists included.
-  const int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (dangling ? O_CREAT : 0);
-  const int descriptor = openat(folder, name.c_str(), flags, kNewFileMode);
-  if (descriptor < 0) return false;
-  struct stat opened;
-  if (fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-    close(descriptor);
-    return false;
-  }
-  out.original = opened;
-  out.existed = true;
-  if (link) {
-    if (!FindOpenedFile(descriptor, opened, out.folder, out.targetName)) {
-      close(descriptor);
-      return false;
+// Copies everything `from` holds over `to` from its start and cuts `to` to
+// that length. Only here can a failure leave `to` part old, part new.
+bool CopyOver(int from, int to) {
+  char block[1 << 16];
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t n = pread(from, block, sizeof block, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t m = pwrite(to, block + done, static_cast<size_t>(n - done), offset + done);
+      if (m < 0 && errno == EINTR) continue;
+      if (m <= 0) return false;
+      done += m;
     }
+    offset += n;
+  }
+  return ftruncate(to, offset) == 0;
+}
+
+bool CommitInPlace(NativeOutput& out) {
+  int descriptor = -1;
+  if (out.target >= 0) {
+    descriptor = ReopenForWriting(out);
   } else {
-    struct stat again;
-    if (fstatat(folder, name.c_str(), &again, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !SameFile(again, opened) || (out.folder = dup(folder)) < 0) {
-      close(descriptor);
-      return false;
+    // Created only now, the one moment it can be, as any new file is.
+    descriptor =
+        openat(out.folder, out.targetName.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, kNewFileMode);
+  }
+  if (descriptor < 0) return false;
+  bool ok = CopyOver(out.descriptor, descriptor);
+  ok = close(descriptor) == 0 && ok;
+  if (!ok && out.target < 0) unlinkat(out.folder, out.targetName.c_str(), 0);
+  return ok;
+}
+
+bool CommitNew(NativeOutput& out) {
+  // The unnamed kind was created as any new file is; the named one was made
+  // private while written and now gets what a plain create would have given.
+  if (!out.unnamed && !ApplyNewFileMode(out.folder, out.descriptor, kNewFileMode)) return false;
+  if (out.unnamed) {
+    // Linked to the final name directly: it cannot replace anything that
+    // appeared meanwhile, and no removal is needed afterwards.
+    return linkat(AT_FDCWD, ProcFdPath(out.descriptor).c_str(), out.folder, out.targetName.c_str(),
+                  AT_SYMLINK_FOLLOW) == 0;
+  }
+  const bool closed = close(out.descriptor) == 0;
+  out.descriptor = -1;
+  if (!closed) return false;
+  bool ok = linkat(out.folder, out.tempName.c_str(), out.folder, out.targetName.c_str(), 0) == 0;
+  if (!ok && errno != EEXIST) {
+    // A file system without hard links: the rename, which must not replace.
+    ok = renameat2(out.folder, out.tempName.c_str(), out.folder, out.targetName.c_str(),
+                   RENAME_NOREPLACE) == 0;
+    if (!ok && (errno == EINVAL || errno == ENOSYS)) {
+      // Nor a rename that refuses to replace: make sure nothing is in the way.
+      struct stat entry;
+      ok = fstatat(out.folder, out.targetName.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT &&
+           renameat(out.folder, out.tempName.c_str(), out.folder, out.targetName.c_str()) == 0;
     }
-    out.targetName = name;
+    if (ok) {
+      ClearPending();
+      out.tempName.clear();
+    }
   }
-  if (CreateTemp(out)) {
-    close(descriptor);
-    return true;
+  RemoveTemp(out);
+  return ok;
+}
+
+bool CommitReplacement(NativeOutput& out) {
+  // What a copy cannot carry (an access list the file system refuses to set
+  // here, say) is kept by rewriting the file itself instead.
+  bool ok = CarryFileAttributes(out.target, out.original, out.descriptor);
+  if (!ok) return CommitInPlace(out);
+  // On disk before it replaces the earlier file, so that a crash leaves one
+  // of the two whole.
+  if (fsync(out.descriptor) != 0) return false;
+  if (out.unnamed && !NameTemp(out)) return false;
+  // The file found at the start must still be the one in place.
+  struct stat now;
+  ok = fstatat(out.folder, out.targetName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+       SameFile(now, out.original);
+  if (ok && renameat(out.folder, out.tempName.c_str(), out.folder, out.targetName.c_str()) == 0) {
+    ClearPending();
+    out.tempName.clear();
+    const bool closed = close(out.descriptor) == 0;
+    out.descriptor = -1;
+    return closed;
   }
-  if (errno != EACCES && errno != EPERM) {
-    close(descriptor);
-    return false;
-  }
-  // The file may be written but its folder may not: write it in place.
-  if (ftruncate(descriptor, 0) != 0) {
-    close(descriptor);
-    return false;
-  }
-  out.descriptor = descriptor;
-  out.inPlace = true;
-  return true;
+  const int error = errno;
+  RemoveTemp(out);
+  // The folder refuses renames (append-only, say): rewrite in place.
+  if (ok && (error == EPERM || error == EACCES)) return CommitInPlace(out);
+  return false;
 }
 
 }  // namespace
@@ -313,23 +412,37 @@ void NativeOutputDeleter::operator()(NativeOutput* native) const {
 
 bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   const NativePath path = ToNativePath(widePath);
+  WalkedPath walked;
+  if (!WalkPath(path, true, walked)) return false;
   auto out = std::unique_ptr<NativeOutput, NativeOutputDeleter>(new NativeOutput);
-  int folder = -1;
-  std::string name;
-  if (!OpenFolderOf(path, folder, name)) return false;
-  struct stat entry;
-  bool ok = false;
-  if (fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
-    ok = OpenExisting(*out, folder, name, entry);
-    close(folder);
-  } else if (errno == ENOENT) {
-    out->folder = folder;
-    out->targetName = name;
-    ok = CreateTemp(*out);
-  } else {
-    close(folder);
+  out->folder = walked.folder;
+  out->target = walked.entry;
+  out->targetName = walked.name;
+  out->original = walked.info;
+  walked = WalkedPath();  // now owned by `out`
+  if (out->targetName == "." || IsPseudoFileSystem(out->folder)) return false;
+  if (out->target >= 0) {
+    // A directory, FIFO, socket or device is never opened: a FIFO would hold
+    // the run up, a device could act on being opened.
+    if (!S_ISREG(out->original.st_mode) || IsPseudoFileSystem(out->target)) return false;
+    // The kernel checks the permission with the effective ids, access lists
+    // included, on the very file found.
+    const int check = ReopenForWriting(*out);
+    if (check < 0) return false;
+    close(check);
   }
-  if (!ok) return false;
+  // A replacement could not be renamed into an append-only folder, nor its
+  // temporary file removed again: such a target is rewritten in place.
+  const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder);
+  if (!replaceable || !CreateTemp(*out)) {
+    // The folder may not be changed but the file may be written (or, in an
+    // append-only folder, created): rewrite it in place.
+    if (replaceable && errno != EACCES && errno != EPERM) return false;
+    if (out->target < 0 && !FolderIsAppendOnly(out->folder)) return false;
+    out->descriptor = CreateBuffer();
+    if (out->descriptor < 0) return false;
+    out->inPlace = true;
+  }
   file.native = std::move(out);
   return true;
 }
@@ -343,54 +456,20 @@ bool RewindNativeOutput(NativeOutput& native) {
 }
 
 bool CommitNativeOutput(NativeOutput& out) {
+  bool ok = false;
   if (out.inPlace) {
-    const bool closed = close(out.descriptor) == 0;
-    out.descriptor = -1;
-    return closed;
+    ok = CommitInPlace(out);
+  } else if (out.target < 0) {
+    ok = CommitNew(out);
+  } else {
+    ok = CommitReplacement(out);
   }
-  if (out.existed) {
-    // Owner first: changing it clears the set-id bits that the mode restores.
-    if (fchown(out.descriptor, out.original.st_uid, out.original.st_gid) != 0) {
-      // Only root may give a file away; an ordinary user's output stays theirs.
-    }
-  }
-  const mode_t mode =
-      out.existed ? (out.original.st_mode & 07777) : (kNewFileMode & ~CurrentUmask());
-  bool ok = fchmod(out.descriptor, mode) == 0;
-  if (ok && out.unnamed) {
-    const std::string name = TempNameCandidate();
-    SetPending(out.folder, name);
-    ok = linkat(AT_FDCWD, ProcFdPath(out.descriptor).c_str(), out.folder, name.c_str(),
-                AT_SYMLINK_FOLLOW) == 0;
-    if (ok) {
-      out.tempName = name;
-    } else {
-      ClearPending();
-    }
-  }
-  ok = close(out.descriptor) == 0 && ok;
-  out.descriptor = -1;
-  if (ok && out.existed) {
-    // The file opened at the start must still be the one in place.
-    struct stat now;
-    ok = fstatat(out.folder, out.targetName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-         SameFile(now, out.original);
-  }
-  if (ok) {
-    ok = renameat(out.folder, out.tempName.c_str(), out.folder, out.targetName.c_str()) == 0;
-  }
-  if (!ok && !out.tempName.empty()) unlinkat(out.folder, out.tempName.c_str(), 0);
-  if (!out.tempName.empty()) ClearPending();
-  out.tempName.clear();
+  AbandonNativeOutput(out);
   return ok;
 }
 
 void AbandonNativeOutput(NativeOutput& out) {
   if (out.descriptor >= 0) close(out.descriptor);
   out.descriptor = -1;
-  if (!out.tempName.empty()) {
-    unlinkat(out.folder, out.tempName.c_str(), 0);
-    ClearPending();
-    out.tempName.clear();
-  }
+  RemoveTemp(out);
 }

@@ -2,18 +2,28 @@
 // writing would not touch, never loses an earlier .srt and leaves nothing
 // behind, whoever planted what in the folder. Each case runs as root (when the
 // tests do) and as an ordinary user.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/locale_text.h"
@@ -50,75 +60,252 @@ void Share(const std::string& path, mode_t mode) {
   ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
 }
 
+// Runs a helper tool (setfacl, chattr, getfacl) in `cwd`; its standard
+// output, or "" with `ok` false when it is missing or fails.
+std::string Tool(const std::vector<std::string>& args, const std::string& cwd, bool* ok = nullptr) {
+  const RunResult run = RunProgram(args, cwd, {});
+  if (ok != nullptr) *ok = run.status == 0;
+  return run.out;
+}
+
+bool HaveTool(const char* path) {
+  return access(path, X_OK) == 0;
+}
+
+// A shared folder like /tmp (sticky, anyone may write) that belongs to someone else.
+void MakeSharedFolder(const std::string& path) {
+  ASSERT_EQ(mkdir(path.c_str(), 01777), 0);
+  Share(path, 01777);
+  ASSERT_EQ(chown(path.c_str(), kOtherUser, kOtherUser), 0);
+}
+
+// A link owned by a third user, neither the runner nor the shared folder's owner.
+void PlantLink(const std::string& target, const std::string& link) {
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(lchown(link.c_str(), kOrdinaryUser + 1, kOtherUser), 0);
+}
+
+// A folder of the victim's with its own film.smi and an earlier film.srt that
+// anyone may write, so that only the rules of the output keep it whole.
+void MakePrivateFolder(const TempDir& dir) {
+  ASSERT_EQ(mkdir((dir / "private").c_str(), 0777), 0);
+  Share(dir / "private", 0777);
+  ASSERT_TRUE(WriteFile(dir / "private/film.smi", kSmi));
+  Share(dir / "private/film.smi", 0644);
+  ASSERT_TRUE(WriteFile(dir / "private/film.srt", kOld));
+  Share(dir / "private/film.srt", 0666);
+}
+
+enum class Outcome {
+  kConverts,    // success line, status 0
+  kRefused,     // no message, status 255
+  kWriteError,  // the write error line, status 255
+};
+
 struct SafetyCase {
   const char* name;
-  const char* folder;  // where film.smi and film.srt are, below the test folder
-  bool needsRoot;      // to plant files of other users or device nodes
+  const char* folder;  // where film.smi is, below the test folder; "shared/" is a shared folder
+  bool needsRoot;      // to plant files of other users, device nodes, attributes
   // Prepares film.srt and its surroundings (film.smi is there already).
-  std::function<void(const TempDir&)> plant;
-  // Whether it converts (success line and status 0) or is refused (no
-  // message, status 255), as root and as an ordinary user.
-  bool rootConverts;
-  bool userConverts;
+  // Returns why the case cannot run here, or "".
+  std::function<std::string(const TempDir&)> plant;
+  Outcome root;  // as root
+  Outcome user;  // as an ordinary user
   std::function<void(const TempDir&, bool converted)> check;
+  // The argument, below the test folder; "" runs the directory search in
+  // `cwd`. By default, film.smi in `folder`.
+  const char* input = nullptr;
+  const char* cwd = "";
+  long long fileSizeLimit = -1;  // the output's writes fail past it
 };
+
+// Fills the output up to a small file size limit: the output is 88 bytes.
+constexpr long long kTooSmall = 50;
 
 std::vector<SafetyCase> Cases() {
   return {
       {"link planted by another user in a shared sticky folder is refused", "shared/", true,
        [](const TempDir& dir) {
-         ASSERT_TRUE(WriteFile(dir / "victim", kOld));
+         EXPECT_TRUE(WriteFile(dir / "victim", kOld));
          Share(dir / "victim", 0666);
-         ASSERT_EQ(symlink("../victim", (dir / "shared/film.srt").c_str()), 0);
-         ASSERT_EQ(lchown((dir / "shared/film.srt").c_str(), kOrdinaryUser + 1, kOtherUser), 0);
+         PlantLink("../victim", dir / "shared/film.srt");
+         return "";
        },
-       false, false,
+       Outcome::kRefused, Outcome::kRefused,
        [](const TempDir& dir, bool) {
          EXPECT_EQ(ReadFile(dir / "victim"), kOld);
          EXPECT_TRUE(S_ISLNK(StatOf(dir / "shared/film.srt").st_mode));
        }},
+      {"the .srt's own link leads on to a link planted in a shared folder", "", true,
+       [](const TempDir& dir) {
+         MakeSharedFolder(dir / "shared");
+         EXPECT_TRUE(WriteFile(dir / "victim", kOld));
+         Share(dir / "victim", 0666);
+         PlantLink("../victim", dir / "shared/film-out.srt");
+         EXPECT_EQ(symlink("shared/film-out.srt", (dir / "film.srt").c_str()), 0);
+         return "";
+       },
+       Outcome::kRefused, Outcome::kRefused,
+       [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "victim"), kOld); }},
+      {"a folder link planted in a shared folder, in the middle of the path", "shared/", true,
+       [](const TempDir& dir) {
+         MakePrivateFolder(dir);
+         PlantLink("../private", dir / "shared/sub");
+         return "";
+       },
+       Outcome::kRefused, Outcome::kRefused,
+       [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "private/film.srt"), kOld); },
+       "shared/sub/film.smi"},
+      {"the directory search does not follow a folder link planted in a shared folder", "shared/",
+       true,
+       [](const TempDir& dir) {
+         MakePrivateFolder(dir);
+         PlantLink("../private", dir / "shared/sub");
+         return "";
+       },
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) {
+         EXPECT_EQ(ReadFile(dir / "shared/film.srt"), Srt());
+         EXPECT_EQ(ReadFile(dir / "private/film.srt"), kOld);
+       },
+       "", "shared"},
       {"link of the shared folder's owner is followed", "shared/", true,
        [](const TempDir& dir) {
-         ASSERT_TRUE(WriteFile(dir / "kept.srt", kOld));
+         EXPECT_TRUE(WriteFile(dir / "kept.srt", kOld));
          Share(dir / "kept.srt", 0666);
-         ASSERT_EQ(symlink("../kept.srt", (dir / "shared/film.srt").c_str()), 0);
-         ASSERT_EQ(lchown((dir / "shared/film.srt").c_str(), kOtherUser, kOtherUser), 0);
+         EXPECT_EQ(symlink("../kept.srt", (dir / "shared/film.srt").c_str()), 0);
+         EXPECT_EQ(lchown((dir / "shared/film.srt").c_str(), kOtherUser, kOtherUser), 0);
+         return "";
        },
-       true, true, [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "kept.srt"), Srt()); }},
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "kept.srt"), Srt()); }},
+      {"a link to itself ends the walk", "", false,
+       [](const TempDir& dir) {
+         EXPECT_EQ(symlink("film.srt", (dir / "film.srt").c_str()), 0);
+         return "";
+       },
+       Outcome::kRefused, Outcome::kRefused,
+       [](const TempDir& dir, bool) { EXPECT_TRUE(S_ISLNK(StatOf(dir / "film.srt").st_mode)); }},
       {"link to a device node", "", false,
-       [](const TempDir& dir) { ASSERT_EQ(symlink("/dev/null", (dir / "film.srt").c_str()), 0); },
-       false, false,
+       [](const TempDir& dir) {
+         EXPECT_EQ(symlink("/dev/null", (dir / "film.srt").c_str()), 0);
+         return "";
+       },
+       Outcome::kRefused, Outcome::kRefused,
        [](const TempDir&, bool) { EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode)); }},
       {"a device node itself", "", true,
        [](const TempDir& dir) {
-         ASSERT_EQ(mknod((dir / "film.srt").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+         EXPECT_EQ(mknod((dir / "film.srt").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+         return "";
        },
-       false, false,
+       Outcome::kRefused, Outcome::kRefused,
        [](const TempDir& dir, bool) { EXPECT_TRUE(S_ISCHR(StatOf(dir / "film.srt").st_mode)); }},
       {"link to a FIFO nobody reads", "", false,
        [](const TempDir& dir) {
-         ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0666), 0);
-         ASSERT_EQ(symlink("pipe", (dir / "film.srt").c_str()), 0);
+         EXPECT_EQ(mkfifo((dir / "pipe").c_str(), 0666), 0);
+         EXPECT_EQ(symlink("pipe", (dir / "film.srt").c_str()), 0);
+         return "";
        },
-       false, false,
+       Outcome::kRefused, Outcome::kRefused,
        [](const TempDir& dir, bool) { EXPECT_TRUE(S_ISFIFO(StatOf(dir / "pipe").st_mode)); }},
+      {"link to a file of the kernel's (procfs)", "", false,
+       [](const TempDir& dir) {
+         EXPECT_EQ(symlink("/proc/self/comm", (dir / "film.srt").c_str()), 0);
+         return "";
+       },
+       Outcome::kRefused, Outcome::kRefused, nullptr},
       {"read-only .srt", "", false,
        [](const TempDir& dir) {
-         ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
+         EXPECT_TRUE(WriteFile(dir / "film.srt", kOld));
          Share(dir / "film.srt", 0444);
+         return "";
        },
        // Root may write any file, so opening it for writing works for root.
-       true, false,
+       Outcome::kConverts, Outcome::kRefused,
        [](const TempDir& dir, bool converted) {
          EXPECT_EQ(ReadFile(dir / "film.srt"), converted ? Srt() : kOld);
        }},
       {"folder not writable, .srt writable: written in place", "", false,
        [](const TempDir& dir) {
-         ASSERT_TRUE(WriteFile(dir / "film.srt", std::string(100000, 'x')));
+         EXPECT_TRUE(WriteFile(dir / "film.srt", std::string(100000, 'x')));
          Share(dir / "film.srt", 0666);
          Share(dir.path(), 0555);
+         return "";
        },
-       true, true, [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "film.srt"), Srt()); }},
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) { EXPECT_EQ(ReadFile(dir / "film.srt"), Srt()); }},
+      {"folder not writable, the write fails: the .srt is still whole", "", false,
+       [](const TempDir& dir) {
+         EXPECT_TRUE(WriteFile(dir / "film.srt", std::string(100000, 'x')));
+         Share(dir / "film.srt", 0666);
+         Share(dir.path(), 0555);
+         return "";
+       },
+       Outcome::kWriteError, Outcome::kWriteError,
+       [](const TempDir& dir, bool) {
+         EXPECT_EQ(ReadFile(dir / "film.srt"), std::string(100000, 'x'));
+       },
+       nullptr, "", kTooSmall},
+      {"dangling link, the write fails: its target is not created", "", false,
+       [](const TempDir& dir) {
+         EXPECT_EQ(symlink("made.srt", (dir / "film.srt").c_str()), 0);
+         return "";
+       },
+       Outcome::kWriteError, Outcome::kWriteError,
+       [](const TempDir& dir, bool) { EXPECT_FALSE(FileExists(dir / "made.srt")); }, nullptr, "",
+       kTooSmall},
+      {"append-only folder, earlier .srt: rewritten in place", "", true,
+       [](const TempDir& dir) -> std::string {
+         EXPECT_TRUE(WriteFile(dir / "film.srt", kOld));
+         Share(dir / "film.srt", 0666);
+         bool ok = false;
+         Tool({"/usr/bin/chattr", "+a", dir.path()}, "/", &ok);
+         return ok ? "" : "chattr +a does not work here";
+       },
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) {
+         Tool({"/usr/bin/chattr", "-a", dir.path()}, "/");
+         EXPECT_EQ(ReadFile(dir / "film.srt"), Srt());
+       }},
+      {"append-only folder, new .srt", "", true,
+       [](const TempDir& dir) -> std::string {
+         bool ok = false;
+         Tool({"/usr/bin/chattr", "+a", dir.path()}, "/", &ok);
+         return ok ? "" : "chattr +a does not work here";
+       },
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) {
+         Tool({"/usr/bin/chattr", "-a", dir.path()}, "/");
+         EXPECT_EQ(ReadFile(dir / "film.srt"), Srt());
+       }},
+      {"new .srt in a folder whose default access list gives others nothing", "", false,
+       [](const TempDir& dir) -> std::string {
+         if (!HaveTool("/usr/bin/setfacl")) return "setfacl is not installed (package acl)";
+         bool ok = false;
+         Tool({"/usr/bin/setfacl", "-d", "-m", "o::---", dir.path()}, "/", &ok);
+         return ok ? "" : "the file system holds no access lists";
+       },
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) {
+         // What a shell's > gives there: the default list, not the umask.
+         EXPECT_EQ(StatOf(dir / "film.srt").st_mode & 0777, 0660u);
+       }},
+      {"replaced .srt keeps its access list", "", true,
+       [](const TempDir& dir) -> std::string {
+         if (!HaveTool("/usr/bin/setfacl")) return "setfacl is not installed (package acl)";
+         EXPECT_TRUE(WriteFile(dir / "film.srt", kOld));
+         Share(dir / "film.srt", 0644);
+         EXPECT_EQ(chown((dir / "film.srt").c_str(), kOrdinaryUser, kOrdinaryUser), 0);
+         bool ok = false;
+         Tool({"/usr/bin/setfacl", "-m", "u:1235:rw,g::-,m::rw", "film.srt"}, dir.path(), &ok);
+         return ok ? "" : "the file system holds no access lists";
+       },
+       Outcome::kConverts, Outcome::kConverts,
+       [](const TempDir& dir, bool) {
+         EXPECT_EQ(ReadFile(dir / "film.srt"), Srt());
+         EXPECT_EQ(Tool({"/usr/bin/getfacl", "-n", "--omit-header", "film.srt"}, dir.path()),
+                   "user::rw-\nuser:1235:rw-\ngroup::---\nmask::rw-\nother::r--\n\n");
+       }},
   };
 }
 
@@ -132,38 +319,45 @@ TEST(EndToEndOutputSafety, TouchesOnlyWhatWritingTheSrtWould) {
       TempDir dir;
       Share(dir.path(), 0777);
       const std::string folder = dir / c.folder;
-      if (*c.folder != '\0') {
-        // A shared folder like /tmp that belongs to someone else.
-        ASSERT_EQ(mkdir(folder.c_str(), 01777), 0);
-        Share(folder, 01777);
-        ASSERT_EQ(chown(folder.c_str(), kOtherUser, kOtherUser), 0);
-      }
+      if (*c.folder != '\0') MakeSharedFolder(folder);
       ASSERT_TRUE(WriteFile(folder + "film.smi", kSmi));
       Share(folder + "film.smi", 0644);
-      c.plant(dir);
+      const std::string skip = c.plant(dir);
+      if (!skip.empty()) {
+        std::printf("[  SKIPPED ] %s: %s\n", c.name, skip.c_str());
+        break;
+      }
       const ino_t inodeBefore = StatOf(folder + "film.srt").st_ino;
-      const std::vector<std::string> before = ListDir(folder);
+      std::vector<std::string> expected = ListDir(folder);
       RunOptions options;
       if (ordinary && IsRoot()) options.uid = kOrdinaryUser;
-      const RunResult run =
-          RunLumentrace({std::string(c.folder) + "film.smi"}, dir.path(), {}, options);
+      options.fileSizeLimit = c.fileSizeLimit;
+      const Outcome outcome = ordinary ? c.user : c.root;
+      std::vector<std::string> args;
+      if (c.input == nullptr) args.push_back(std::string(c.folder) + "film.smi");
+      if (c.input != nullptr && *c.input != '\0') args.push_back(c.input);
+      const RunResult run = RunLumentrace(args, dir / c.cwd, {}, options);
+      if (c.check) c.check(dir, outcome == Outcome::kConverts);
       Share(dir.path(), 0777);
       EXPECT_FALSE(run.timedOut);
-      const bool converts = ordinary ? c.userConverts : c.rootConverts;
+      const bool converts = outcome == Outcome::kConverts;
       if (converts) {
         EXPECT_EQ(run.out, BannerText() + SuccessLine("film.smi"));
         EXPECT_EQ(run.status, 0);
       } else {
-        EXPECT_EQ(run.out, BannerText());
+        EXPECT_EQ(run.out, BannerText() + (outcome == Outcome::kWriteError ? kWriteError : ""));
         EXPECT_EQ(run.status, 255);
       }
-      EXPECT_EQ(ListDir(folder), before) << "nothing added, nothing removed";
+      if (converts && inodeBefore == 0) {
+        expected.push_back("film.srt");
+        std::sort(expected.begin(), expected.end());
+      }
+      EXPECT_EQ(ListDir(folder), expected) << "nothing else added, nothing removed";
       // Written in place only where the folder itself refused the ordinary user.
       if (ordinary &&
           c.name == std::string("folder not writable, .srt writable: written in place")) {
         EXPECT_EQ(StatOf(folder + "film.srt").st_ino, inodeBefore);
       }
-      c.check(dir, converts);
     }
   }
 }
@@ -210,15 +404,17 @@ TEST(EndToEndOutputSafety, InterruptedRunLeavesTheEarlierSrt) {
 }
 
 // Where the file system has no unnamed temporary files, the named one is
-// removed by SIGINT, SIGTERM and SIGHUP before the program ends.
+// removed by every signal that ends the program and can be caught.
 TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, SIGPIPE}) {
     SCOPED_TRACE(strsignal(sig));
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      const struct rlimit noCore = {0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
       std::signal(sig, SIG_DFL);
       UseNamedTemporaryFiles(true);
       OutputFile file;
@@ -252,6 +448,115 @@ TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
     EXPECT_EQ(ReadFile(dir / "film.srt"), commit ? "new" : kOld);
   }
   UseNamedTemporaryFiles(false);
+}
+
+// The existing .srt is swapped, over and over, with a link to a FIFO that a
+// reader holds open (so opening it for writing would work at once). The
+// output is never opened by a name that may have changed meanwhile, so the
+// FIFO is never opened for writing.
+TEST(OutputFileRace, AFifoSwappedInIsNeverOpened) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0666), 0);
+  const int reader = open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, (dir / "pipe").c_str(), IN_CLOSE_WRITE), 0);
+  ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
+  ASSERT_EQ(symlink("pipe", (dir / "swap").c_str()), 0);
+  const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  std::atomic<bool> stop{false};
+  std::thread racer([&] {
+    while (!stop) renameat2(folder, "film.srt", folder, "swap", RENAME_EXCHANGE);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  int runs = 0;
+  int opened = 0;
+  for (; runs < 4000 && std::chrono::steady_clock::now() < deadline; ++runs) {
+    OutputFile file;
+    if (CreateOutputFile(file, WidenFromLocale(dir / "film.srt"))) {
+      ++opened;
+      AbandonOutputFile(file);
+    }
+  }
+  stop = true;
+  racer.join();
+  char events[4096];
+  EXPECT_LE(read(watch, events, sizeof events), 0) << "the FIFO was opened for writing";
+  EXPECT_GE(runs, 500);
+  EXPECT_GT(opened, 0) << "the regular file was opened at least once";
+  for (int descriptor : {folder, watch, reader}) close(descriptor);
+}
+
+}  // namespace
+
+// A file system that cannot hold modes or owners (FAT through FUSE answers
+// ENOSYS), put in place of the C library's calls for this test binary only.
+namespace {
+bool gModesUnsupported = false;
+}  // namespace
+
+extern "C" int fchmod(int descriptor, mode_t mode) noexcept {
+  if (gModesUnsupported) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fchmod, descriptor, mode));
+}
+
+extern "C" int fchown(int descriptor, uid_t owner, gid_t group) noexcept {
+  if (gModesUnsupported) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fchown, descriptor, owner, group));
+}
+
+namespace {
+
+TEST(OutputFileAttributes, AFileSystemWithoutModesStillTakesTheOutput) {
+  gModesUnsupported = true;
+  for (bool named : {false, true}) {
+    for (bool existed : {false, true}) {
+      SCOPED_TRACE(std::string(named ? "named" : "unnamed") + (existed ? ", replacing" : ", new"));
+      UseNamedTemporaryFiles(named);
+      TempDir dir;
+      if (existed) {
+        ASSERT_TRUE(WriteFile(dir / "film.srt", kOld));
+      }
+      OutputFile file;
+      ASSERT_TRUE(CreateOutputFile(file, WidenFromLocale(dir / "film.srt")));
+      WriteOutputBytes(file, "new", 3);
+      EXPECT_TRUE(CommitOutputFile(file));
+      EXPECT_EQ(ReadFile(dir / "film.srt"), "new");
+      EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"film.srt"});
+    }
+  }
+  gModesUnsupported = false;
+  UseNamedTemporaryFiles(false);
+}
+
+// The named temporary file is private while written, and ends with what a
+// plain create would have given it: here the folder's default access list,
+// not the umask.
+TEST(OutputFileAttributes, NamedTemporaryFileEndsAsAPlainCreateWould) {
+  if (access("/usr/bin/setfacl", X_OK) != 0)
+    GTEST_SKIP() << "setfacl is not installed (package acl)";
+  TempDir dir;
+  Share(dir.path(), 0777);  // the default list then gives the group rw
+  const RunResult set = RunProgram({"/usr/bin/setfacl", "-d", "-m", "o::---", dir.path()}, "/", {});
+  if (set.status != 0) GTEST_SKIP() << "the file system holds no access lists";
+  UseNamedTemporaryFiles(true);
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(file, WidenFromLocale(dir / "film.srt")));
+  WriteOutputBytes(file, "new", 3);
+  const std::vector<std::string> names = ListDir(dir.path());
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(StatOf(dir / names[0]).st_mode & 0777, 0600u);
+  EXPECT_TRUE(CommitOutputFile(file));
+  UseNamedTemporaryFiles(false);
+  EXPECT_EQ(StatOf(dir / "film.srt").st_mode & 0777, 0660u);
 }
 
 // Names of 255 bytes (the longest a folder holds) and paths just short of
@@ -331,14 +636,15 @@ TEST(EndToEndOutputSafety, NamesOpenByTheirOwnBytes) {
   EXPECT_FALSE(FileExists(dir / (ibm + ".srt")));
 }
 
-// On a terminal a name cannot move the cursor, clear the screen or write the
-// clipboard; redirected, the name's bytes are kept as they are.
+// On a terminal a name cannot move the cursor, clear the screen, write the
+// clipboard or reorder the line it is shown on; redirected, the name's bytes are kept as they are.
 TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {
   SKIP_FOR_WINDOWS_PROGRAM("a pseudo-terminal");
   TempDir dir;
   const std::string name =
       "\x1b[2J\x1b]52;c;aGk=\x07\x7f\xc2\x9b"
-      "6n.smi";
+      "6n"
+      "\xe2\x80\xaetxt\xe2\x81\xa6\xe2\x80\x8f.smi";  // U+202E, U+2066, U+200F: bidi controls
   ASSERT_TRUE(WriteFile(dir / name, kSmi));
   for (bool terminal : {true, false}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
@@ -346,7 +652,8 @@ TEST(EndToEndOutputSafety, ControlCharactersInNamesOnATerminal) {
     options.terminal = terminal;
     const RunResult run = RunLumentrace({name}, dir.path(), {"LC_ALL=C.UTF-8"}, options);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, BannerText() + SuccessLine(terminal ? "?[2J?]52;c;aGk=???6n.smi" : name));
+    EXPECT_EQ(run.out,
+              BannerText() + SuccessLine(terminal ? "?[2J?]52;c;aGk=???6n?txt??.smi" : name));
   }
 }
 
