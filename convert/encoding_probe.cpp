@@ -1,16 +1,9 @@
 #include "convert/encoding_probe.h"
 
-#include "text/file_system.h"
-
 SourceEncoding EncodingOfFirstByte(int firstByte) {
   if (firstByte == 0xEF) return EncodingUtf8;
   if (firstByte == 0xFE || firstByte == 0xFF) return EncodingUnicode;
   return EncodingAnsi;
-}
-
-SourceEncoding DetectEncoding(WideView path) {
-  const int first = ReadFirstByte(path);
-  return first < 0 ? EncodingUnreadable : EncodingOfFirstByte(first);
 }
 
 StreamMode InputModeFor(SourceEncoding encoding) {

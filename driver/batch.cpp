@@ -1,6 +1,6 @@
 #include "driver/batch.h"
 
-#include "convert/file_conversion.h"
+#include "driver/file_conversion.h"
 #include "driver/banner.h"
 #include "driver/directory_mode.h"
 #include "text/code_page.h"

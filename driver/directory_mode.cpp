@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "convert/file_conversion.h"
+#include "driver/file_conversion.h"
 #include "driver/directory_listing.h"
 #include "text/file_system.h"
 #include "text/native_path.h"

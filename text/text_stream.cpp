@@ -1,16 +1,15 @@
 #include "text/text_stream.h"
 
 #include "text/file_system.h"
+#include "text/utf16.h"
 
 namespace {
-
-constexpr char16_t kLeadSurrogateBase = 0xD7C0;  // 0xD800 - (0x10000 >> 10)
 
 // Splits a code point into the unit to return now and the one to return next.
 char16_t Deliver(TextStream& stream, char32_t codePoint) {
   if (codePoint < 0x10000) return static_cast<char16_t>(codePoint);
-  stream.pendingLow = static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
-  return static_cast<char16_t>(kLeadSurrogateBase + (codePoint >> 10));
+  stream.pendingLow = TrailSurrogateOf(codePoint);
+  return LeadSurrogateOf(codePoint);
 }
 
 void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
@@ -113,25 +112,6 @@ char16_t ReadChar(TextStream& stream) {
 }
 
 namespace {
-
-// Two- and three-byte UTF-8 as DecodeUtf8 takes it (no overlong forms, no
-// surrogates), other than U+FFFF; 0 for anything else, which ReadChar is left to
-// read. Four-byte characters, being surrogate pairs, are left to it as well.
-size_t PlainUtf8Length(const unsigned char* p, size_t available, char16_t& unit) {
-  const unsigned char b0 = p[0];
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    if (available < 2 || (p[1] & 0xC0) != 0x80) return 0;
-    unit = static_cast<char16_t>((b0 & 0x1Fu) << 6 | (p[1] & 0x3Fu));
-    return 2;
-  }
-  if (b0 >= 0xE0 && b0 <= 0xEF) {
-    if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
-    if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return 0;
-    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
-    return unit == kEndOfInput ? 0 : 3;
-  }
-  return 0;
-}
 
 // Collects units on the stack and appends them to the text a chunk at a time.
 class RunWriter {

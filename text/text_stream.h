@@ -31,8 +31,6 @@
 #include "text/output_file.h"
 #include "text/wide_string.h"
 
-constexpr char16_t kEndOfInput = 0xFFFF;  // WEOF as a 16-bit character
-
 enum class StreamMode { Utf16Binary, AnsiText, Utf8Text, Utf16Output };
 
 struct TextStream {

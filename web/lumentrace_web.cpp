@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "convert/file_conversion.h"
+#include "convert/conversion.h"
 #include "text/char_decoding.h"
 #include "text/code_page.h"
 
