@@ -6,68 +6,18 @@
 #include <string>
 
 #include "convert/caption_cleanup.h"
-#include "text/utf16.h"
 
 namespace {
 
-constexpr std::int32_t kRealEnd = -1;  // the input has ended (not U+FFFF)
-
-// A reading position: the byte offset and the second half of a surrogate
-// pair still to be returned, as in the stream.
-struct Cursor {
-  size_t at = 0;
-  char16_t pendingLow = 0;
-};
-
-// The characters that are not ASCII, in the text modes.
-std::int32_t NextWide(ScanInput& in, Cursor& cur, size_t checkedFrom) {
+// The next character as the stream's ReadChar returns it, or kNoMoreInput; U+FFFF
+// comes back as itself, which ends a read like the end does. Invalid UTF-8
+// from `checkedFrom` on marks the input.
+inline std::int32_t Next(ScanInput& in, ReadPosition& cur, size_t checkedFrom) {
   const size_t at = cur.at;
-  const unsigned char* p = in.data + at;
-  DecodedChar c;
-  if (in.codePage != nullptr) {
-    c = DecodeCodePage(*in.codePage, p, in.size - at);
-  } else {
-    c = DecodeUtf8(p, in.size - at);
-    if (in.checking && at >= checkedFrom && IsUtf8Error(p, c)) in.invalid = true;
-  }
-  cur.at = at + c.length;
-  if (c.codePoint < 0x10000) return static_cast<std::int32_t>(c.codePoint);
-  cur.pendingLow = TrailSurrogateOf(c.codePoint);
-  return LeadSurrogateOf(c.codePoint);
-}
-
-// The next character as the stream's ReadChar returns it, or kRealEnd.
-// U+FFFF comes back as itself (0xFFFF), which ends a read like the end does.
-inline std::int32_t Next(ScanInput& in, Cursor& cur, size_t checkedFrom) {
-  if (cur.pendingLow != 0) {
-    const char16_t low = cur.pendingLow;
-    cur.pendingLow = 0;
-    return low;
-  }
-  const size_t at = cur.at;
-  if (in.utf16) {
-    if (at >= in.size || in.size - at < 2) return kRealEnd;  // a lone last byte is the end too
-    cur.at = at + 2;
-    return in.data[at] | in.data[at + 1] << 8;
-  }
-  if (at >= in.size) return kRealEnd;
-  const unsigned char first = in.data[at];
-  if (first < 0x80) {
-    if (first == '\r' && at + 1 < in.size && in.data[at + 1] == '\n') {
-      cur.at = at + 2;
-      return u'\n';
-    }
-    cur.at = at + 1;
-    return first;
-  }
-  return NextWide(in, cur, checkedFrom);
-}
-
-// Four UTF-16LE units, the first in the low bits, whatever the machine's byte order.
-inline std::uint64_t LoadFourUnits(const unsigned char* p) {
-  return std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 |
-         std::uint64_t{p[3]} << 24 | std::uint64_t{p[4]} << 32 | std::uint64_t{p[5]} << 40 |
-         std::uint64_t{p[6]} << 48 | std::uint64_t{p[7]} << 56;
+  bool utf8Error = false;
+  const std::int32_t c = ReadUnitAt(in.data, in.size, in.utf16, in.codePage, cur, utf8Error);
+  if (utf8Error && in.checking && at >= checkedFrom) in.invalid = true;
+  return c;
 }
 
 constexpr std::uint64_t kLanes = 0x0001000100010001ull;
@@ -108,6 +58,8 @@ inline std::uint64_t ZeroBytes(std::uint64_t word) {
   return (word - kBytes) & ~word & 0x8080808080808080ull;
 }
 
+// Eight bytes (four UTF-16LE units), the first in the low bits, whatever the
+// machine's byte order.
 inline std::uint64_t LoadEightBytes(const unsigned char* p) {
   std::uint64_t word = 0;
   for (size_t k = 0; k < 8; ++k) word |= std::uint64_t{p[k]} << (8 * k);
@@ -161,7 +113,7 @@ struct PlainTag {
 };
 
 template <size_t kStep>
-bool ReadPlainTagIn(const ScanInput& in, Cursor& cur, PlainTag& tag) {
+bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
   const unsigned char* const data = in.data;
   const size_t first = cur.at - kStep;  // the '<'
   size_t at = cur.at;
@@ -191,7 +143,7 @@ bool ReadPlainTagIn(const ScanInput& in, Cursor& cur, PlainTag& tag) {
 // through the table, and `cur` is left past the '>'. Any other tag (one that
 // runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
 // left to ReadTag: false, and `cur` is not moved.
-inline bool ReadPlainTag(const ScanInput& in, Cursor& cur, PlainTag& tag) {
+inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
   return in.utf16 ? ReadPlainTagIn<2>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
 }
 
@@ -255,7 +207,7 @@ struct TagRead {
 
 // ASCII other than CR, '<' and '>' into the tag in bulk, lowercased through the
 // table; true when the tag's room ran out before the run did.
-bool CopyTagRun(const ScanInput& in, Cursor& cur, Units& tag) {
+bool CopyTagRun(const ScanInput& in, ReadPosition& cur, Units& tag) {
   size_t at = cur.at;
   tag.Reserve(64);
   char16_t* u = tag.data();
@@ -274,7 +226,7 @@ bool CopyTagRun(const ScanInput& in, Cursor& cur, Units& tag) {
 
 // Reads a tag whose '<' has just been read (at byte `at`) into scanner.tag,
 // lowercased.
-TagRead ReadTag(BlockScanner& scanner, Cursor& cur, size_t at, size_t checkedFrom) {
+TagRead ReadTag(BlockScanner& scanner, ReadPosition& cur, size_t at, size_t checkedFrom) {
   ScanInput& in = scanner.in;
   Units& tag = scanner.tag;
   TagRead read;
@@ -286,8 +238,8 @@ TagRead ReadTag(BlockScanner& scanner, Cursor& cur, size_t at, size_t checkedFro
     if (cur.pendingLow == 0 && !in.utf16 && CopyTagRun(in, cur, tag)) continue;
     const size_t here = cur.at;
     const std::int32_t c = Next(in, cur, checkedFrom);
-    if (c == kRealEnd || c == kEndOfInput) {
-      read.endOfInput = c == kRealEnd;
+    if (c == kNoMoreInput || c == kEndOfInput) {
+      read.endOfInput = c == kNoMoreInput;
       return read;
     }
     tag.Reserve(1);
@@ -320,7 +272,7 @@ Tail TailOf(const Units& tag, size_t lastLessIndex) {
 
 // One read through the input.
 struct ReadState {
-  Cursor cur;
+  ReadPosition cur;
   size_t checkedFrom = 0;  // decoding checks UTF-8 from here on
   bool endOfInput = false;
   Tail tail;
@@ -350,8 +302,8 @@ bool FindSyncTag(BlockScanner& scanner, ReadState& read, OpeningTag& found) {
   for (;;) {
     const size_t at = read.cur.at;
     const std::int32_t c = Next(scanner.in, read.cur, read.checkedFrom);
-    if (c == kRealEnd || c == kEndOfInput) {
-      read.endOfInput = c == kRealEnd;
+    if (c == kNoMoreInput || c == kEndOfInput) {
+      read.endOfInput = c == kNoMoreInput;
       return false;
     }
     if (c != u'<') continue;
@@ -384,7 +336,7 @@ struct RunMarks {
 
 // UTF-16 caption text into the caption in bulk, up to the first unit that
 // needs more than copying; true when the caption's room ran out first.
-bool CopyUtf16Run(const ScanInput& in, Cursor& cur, Units& caption, RunMarks& marks) {
+bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, Units& caption, RunMarks& marks) {
   const size_t size = in.size;
   size_t at = cur.at;
   caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
@@ -395,7 +347,7 @@ bool CopyUtf16Run(const ScanInput& in, Cursor& cur, Units& caption, RunMarks& ma
     if (room - n >= 4 && size - at >= 8) {
       // Four units a step; those before the first that may need more than
       // copying are kept, and that one is read below.
-      const std::uint64_t word = LoadFourUnits(in.data + at);
+      const std::uint64_t word = LoadEightBytes(in.data + at);
       const std::uint64_t stops = TextRunStops(word);
       for (size_t k = 0; k < 4; ++k) u[n + k] = static_cast<char16_t>(word >> (16 * k));
       if (stops == 0) {
@@ -422,7 +374,7 @@ bool CopyUtf16Run(const ScanInput& in, Cursor& cur, Units& caption, RunMarks& ma
 
 // The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
 // three-byte characters, which are valid and so need no check.
-bool CopyByteRun(const ScanInput& in, Cursor& cur, Units& caption, RunMarks& marks) {
+bool CopyByteRun(const ScanInput& in, ReadPosition& cur, Units& caption, RunMarks& marks) {
   const size_t size = in.size;
   size_t at = cur.at;
   caption.Reserve(size - at < 256 ? size - at + 1 : 256);
@@ -452,7 +404,7 @@ bool CopyByteRun(const ScanInput& in, Cursor& cur, Units& caption, RunMarks& mar
 }
 
 // Reads caption text up to the next tag: CR and LF dropped, the rest kept as
-// it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kRealEnd.
+// it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
 std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, Units& caption, RunMarks& marks,
                             size_t& tagAt) {
   for (;;) {
@@ -463,7 +415,7 @@ std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, Units& caption, RunM
     }
     tagAt = read.cur.at;
     const std::int32_t c = Next(in, read.cur, read.checkedFrom);
-    if (c == kRealEnd || c == kEndOfInput || c == u'<') return c;
+    if (c == kNoMoreInput || c == kEndOfInput || c == u'<') return c;
     if (c == u'\r' || c == u'\n') continue;
     marks.ampersand |= c == u'&';
     marks.semicolon |= c == u';';
@@ -522,7 +474,7 @@ void ReadCaption(BlockScanner& scanner, ReadState& read, BlockScan& block) {
     if (marks.semicolon && read.unterminated) read.needsFallback = true;
     if (marks.ampersand) StripEntities(block.caption, runStart, read.unterminated);
     if (c != u'<') {
-      read.endOfInput = c == kRealEnd;
+      read.endOfInput = c == kNoMoreInput;
       return;
     }
     if (!ReadCaptionTag(scanner, read, tagAt, block)) return;

@@ -155,8 +155,12 @@ bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
 std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDecoder& codePage,
                          SrtSink sink, SrtEncoding output) {
   TextStream input;
-  OpenTextStreamOverBytes(input, std::move(sami), InputModeFor(encoding), &codePage);
-  const std::int64_t seekUnit = SeekUnitFor(encoding);
+  const StreamMode mode = encoding == EncodingUnicode ? StreamMode::Utf16Binary
+                          : encoding == EncodingUtf8  ? StreamMode::Utf8Text
+                                                      : StreamMode::AnsiText;
+  OpenTextStreamOverBytes(input, std::move(sami), mode, &codePage);
+  // Bytes per character in the input's moves.
+  const std::int64_t seekUnit = encoding == EncodingUnicode ? 2 : 1;
   const size_t startAt = Position(input);
   SrtWriter writer;
   StartSrt(writer, sink, output);

@@ -7,9 +7,23 @@
 #include <cstdint>
 #include <string>
 
-#include "convert/encoding_probe.h"
 #include "convert/srt_output.h"
 #include "text/char_decoding.h"
+
+// How an input is read, told from its first byte.
+enum SourceEncoding {
+  EncodingUnicode = 0,  // UTF-16 little-endian
+  EncodingAnsi = 1,     // the user's ANSI code page (or UTF-8 without a byte-order mark)
+  EncodingUtf8 = 2,
+  EncodingUnreadable = 3,  // the file could not be opened (driver/file_conversion.h)
+};
+
+// 0xEF is UTF-8, 0xFE or 0xFF is UTF-16LE, anything else (0 for an empty
+// input) is ANSI.
+inline SourceEncoding EncodingOfFirstByte(int firstByte) {
+  if (firstByte == 0xEF) return EncodingUtf8;
+  return firstByte == 0xFE || firstByte == 0xFF ? EncodingUnicode : EncodingAnsi;
+}
 
 // Converts `sami`, read as `encoding` says (`codePage` decodes ANSI input that
 // is not valid UTF-8), writing the SRT file to `sink`: skips the header, then

@@ -1,7 +1,5 @@
 #include "convert/srt_output.h"
 
-#include <cstring>
-
 #include "text/utf16.h"
 
 namespace {
@@ -11,55 +9,53 @@ namespace {
 constexpr size_t kOutputBlock = 1 << 20;
 constexpr size_t kCaptionPiece = kOutputBlock / 4;
 
-// Writes `value` (not negative) with at least `width` digits as ASCII, ending
-// at `end`; returns where the digits begin.
-char* PutDigits(char* end, std::int32_t value, int width) {
+// Writes `value` (not negative) with at least `width` digits, ending at
+// `end`; returns where the digits begin.
+char16_t* PutDigits(char16_t* end, std::int32_t value, int width) {
   int written = 0;
   do {
-    *--end = static_cast<char>('0' + value % 10);
+    *--end = static_cast<char16_t>(u'0' + value % 10);
     value /= 10;
     ++written;
   } while (value != 0 || written < width);
   return end;
 }
 
-char* PutText(char* end, const char* text, size_t size) {
-  end -= size;
-  std::memcpy(end, text, size);
+char16_t* PutText(char16_t* end, WideView text) {
+  end -= text.size();
+  std::char_traits<char16_t>::copy(end, text.data(), text.size());
   return end;
 }
 
 // "HH:MM:SS,mmm", built backwards from `end`; the longest is "596:31:23,647".
-char* PutTime(char* end, std::int32_t ms) {
+char16_t* PutTime(char16_t* end, std::int32_t ms) {
   if (ms < 0) ms = 0;
   std::int32_t rest = ms % 3600000;
   const std::int32_t minutes = rest / 60000;
   rest %= 60000;
-  char* p = PutDigits(end, rest % 1000, 3);
-  *--p = ',';
-  p = PutDigits(p, rest / 1000, 2);
-  *--p = ':';
-  p = PutDigits(p, minutes, 2);
-  *--p = ':';
+  char16_t* p = PutText(PutDigits(end, rest % 1000, 3), u",");
+  p = PutText(PutDigits(p, rest / 1000, 2), u":");
+  p = PutText(PutDigits(p, minutes, 2), u":");
   return PutDigits(p, ms / 3600000, 2);
 }
 
-// ASCII text in the output's encoding.
-void PutAscii(SrtWriter& writer, const char* text, size_t size) {
+// Units in the output's encoding, each LF as CR LF. In UTF-8 a surrogate
+// without its other half, having no UTF-8 form, is written as U+FFFD.
+void PutUnits(SrtWriter& writer, WideView units) {
+  std::string& out = writer.buffer;
   if (writer.encoding == SrtEncoding::kUtf8) {
-    writer.buffer.append(text, size);
+    for (size_t i = 0; i < units.size(); ++i) {
+      char32_t c = units[i];
+      if (c == u'\n') out += '\r';
+      if (IsLeadSurrogate(c) && i + 1 < units.size() && IsTrailSurrogate(units[i + 1])) {
+        c = CombineSurrogates(c, units[++i]);
+      } else if (IsSurrogate(c)) {
+        c = 0xFFFD;
+      }
+      AppendUtf8(out, c);
+    }
     return;
   }
-  const size_t old = writer.buffer.size();
-  writer.buffer.resize(old + 2 * size);
-  char* p = &writer.buffer[old];
-  for (size_t i = 0; i < size; ++i) {
-    *p++ = text[i];
-    *p++ = '\0';
-  }
-}
-
-void PutUtf16(std::string& out, WideView units) {
   const size_t old = out.size();
   size_t breaks = 0;
   for (char16_t u : units) breaks += u == u'\n';
@@ -75,36 +71,6 @@ void PutUtf16(std::string& out, WideView units) {
   }
 }
 
-// A surrogate without its other half has no UTF-8 form: it is written as U+FFFD.
-// A pair split between two pieces is joined, the piece ending before its lead.
-void PutUtf8(std::string& out, WideView units) {
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (c < 0x80) {
-      if (c == u'\n') out += '\r';
-      out += static_cast<char>(c);
-      continue;
-    }
-    if (IsLeadSurrogate(c) && i + 1 < units.size() && IsTrailSurrogate(units[i + 1])) {
-      c = CombineSurrogates(c, units[++i]);
-    } else if (IsSurrogate(c)) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-    } else {
-      if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-      } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      }
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 void Flush(SrtWriter& writer, size_t atLeast) {
   if (writer.buffer.size() < atLeast || writer.buffer.empty()) return;
   writer.sink.write(writer.sink.context, writer.buffer.data(), writer.buffer.size());
@@ -115,12 +81,7 @@ void PutCaption(SrtWriter& writer, WideView caption) {
   while (!caption.empty()) {
     size_t piece = caption.size() < kCaptionPiece ? caption.size() : kCaptionPiece;
     if (piece < caption.size() && IsLeadSurrogate(caption[piece - 1])) --piece;
-    const WideView units = caption.substr(0, piece);
-    if (writer.encoding == SrtEncoding::kUtf8) {
-      PutUtf8(writer.buffer, units);
-    } else {
-      PutUtf16(writer.buffer, units);
-    }
+    PutUnits(writer, caption.substr(0, piece));
     caption.remove_prefix(piece);
     Flush(writer, kOutputBlock);
   }
@@ -156,13 +117,12 @@ void RestartSrt(SrtWriter& writer) {
 void WriteCue(SrtWriter& writer, std::int32_t start, std::int32_t end, WideView caption) {
   // The separating empty line goes before every cue but the first, so the file
   // never ends in a line break.
-  char head[64];
-  char* const headEnd = head + sizeof head;
-  char* p = PutTime(PutText(headEnd, "\r\n", 2), end);
-  p = PutTime(PutText(p, " --> ", 5), start);
-  p = PutDigits(PutText(p, "\r\n", 2), writer.next, 1);
-  if (!writer.first) PutAscii(writer, "\r\n\r\n", 4);
-  PutAscii(writer, p, static_cast<size_t>(headEnd - p));
+  char16_t head[64];
+  char16_t* const headEnd = head + sizeof head / sizeof *head;
+  char16_t* p = PutTime(PutText(headEnd, u"\n"), end);
+  p = PutDigits(PutText(PutTime(PutText(p, u" --> "), start), u"\n"), writer.next, 1);
+  if (!writer.first) p = PutText(p, u"\n\n");
+  PutUnits(writer, WideView(p, static_cast<size_t>(headEnd - p)));
   if (writer.next < INT32_MAX) ++writer.next;
   writer.first = false;
   PutCaption(writer, caption);

@@ -2,7 +2,7 @@
 #ifndef LUMENTRACE_DRIVER_FILE_CONVERSION_H_
 #define LUMENTRACE_DRIVER_FILE_CONVERSION_H_
 
-#include "convert/encoding_probe.h"
+#include "convert/conversion.h"
 #include "text/wide_string.h"
 
 // The encoding of a file from its first byte. Only regular files (or links to

@@ -1,16 +1,8 @@
 #include "text/text_stream.h"
 
-#include "text/file_system.h"
 #include "text/utf16.h"
 
 namespace {
-
-// Splits a code point into the unit to return now and the one to return next.
-char16_t Deliver(TextStream& stream, char32_t codePoint) {
-  if (codePoint < 0x10000) return static_cast<char16_t>(codePoint);
-  stream.pendingLow = TrailSurrogateOf(codePoint);
-  return LeadSurrogateOf(codePoint);
-}
 
 void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   stream.position = 0;
@@ -26,7 +18,6 @@ void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   // The choice waits for the first read, so that the converter can make it
   // while it decodes instead of in a pass of its own.
   stream.readingChosen = stream.mode != StreamMode::AnsiText;
-  stream.open = true;
 }
 
 }  // namespace
@@ -43,14 +34,6 @@ void ChooseAnsiReading(TextStream& stream) {
   }
 }
 
-bool OpenTextStream(TextStream& stream, WideView path, StreamMode mode, CodePageDecoder* codePage) {
-  if (mode == StreamMode::Utf16Output) return false;
-  stream.mode = mode;
-  if (!ReadWholeFile(path, stream.bytes)) return false;
-  PrepareInput(stream, codePage);
-  return true;
-}
-
 void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
                              CodePageDecoder* codePage) {
   stream.mode = mode;
@@ -58,57 +41,36 @@ void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode m
   PrepareInput(stream, codePage);
 }
 
-bool OpenOutputStream(TextStream& stream, WideView path) {
-  stream.mode = StreamMode::Utf16Output;
-  if (!CreateOutputFile(stream.output, path)) return false;
-  stream.open = true;
-  WriteOutputBytes(stream.output, "\xFF\xFE", 2);
-  return true;
-}
-
-void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes) {
-  stream.mode = StreamMode::Utf16Output;
-  CreateOutputInMemory(stream.output, bytes);
-  stream.open = true;
-  WriteOutputBytes(stream.output, "\xFF\xFE", 2);
+std::int32_t ReadWideAt(const unsigned char* data, size_t size, CodePageDecoder* codePage,
+                        ReadPosition& pos, bool& utf8Error) {
+  const unsigned char* p = data + pos.at;
+  DecodedChar c;
+  if (codePage != nullptr) {
+    c = DecodeCodePage(*codePage, p, size - pos.at);
+  } else {
+    c = DecodeUtf8(p, size - pos.at);
+    if (IsUtf8Error(p, c)) utf8Error = true;
+  }
+  pos.at += c.length;
+  if (c.codePoint < 0x10000) return static_cast<std::int32_t>(c.codePoint);
+  pos.pendingLow = TrailSurrogateOf(c.codePoint);
+  return LeadSurrogateOf(c.codePoint);
 }
 
 char16_t ReadChar(TextStream& stream) {
   if (!stream.readingChosen) ChooseAnsiReading(stream);
-  if (stream.pendingLow != 0) {
-    const char16_t low = stream.pendingLow;
-    stream.pendingLow = 0;
-    return low;
-  }
-  const size_t size = stream.bytes.size();
-  size_t at = stream.position;
-  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
-  if (stream.mode == StreamMode::Utf16Binary) {
-    if (at >= size || size - at < 2) {  // a lone last byte is the end too
-      stream.atEnd = true;
-      return kEndOfInput;
-    }
-    stream.position = at + 2;
-    return static_cast<char16_t>(data[at] | data[at + 1] << 8);
-  }
-  if (at >= size) {
+  ReadPosition pos{stream.position, stream.pendingLow};
+  bool utf8Error = false;
+  const std::int32_t c =
+      ReadUnitAt(reinterpret_cast<const unsigned char*>(stream.bytes.data()), stream.bytes.size(),
+                 stream.mode == StreamMode::Utf16Binary, stream.codePage, pos, utf8Error);
+  stream.position = pos.at;
+  stream.pendingLow = pos.pendingLow;
+  if (c == kNoMoreInput) {
     stream.atEnd = true;
     return kEndOfInput;
   }
-  const unsigned char first = data[at];
-  if (first < 0x80) {
-    if (first == '\r' && at + 1 < size && data[at + 1] == '\n') {
-      stream.position = at + 2;
-      return u'\n';
-    }
-    stream.position = at + 1;
-    return first;
-  }
-  const DecodedChar c = stream.codePage != nullptr
-                            ? DecodeCodePage(*stream.codePage, data + at, size - at)
-                            : DecodeUtf8(data + at, size - at);
-  stream.position = at + c.length;
-  return Deliver(stream, c.codePoint);
+  return static_cast<char16_t>(c);
 }
 
 namespace {
@@ -214,37 +176,4 @@ void MoveTo(TextStream& stream, size_t position) {
 
 bool AtEndOfFile(const TextStream& stream) {
   return stream.atEnd;
-}
-
-void WriteText(TextStream& stream, WideView text) {
-  char chunk[4096];
-  size_t used = 0;
-  for (char16_t unit : text) {
-    if (used + 4 > sizeof chunk) {
-      WriteOutputBytes(stream.output, chunk, used);
-      used = 0;
-    }
-    if (unit == u'\n') {
-      chunk[used++] = '\r';
-      chunk[used++] = '\0';
-    }
-    chunk[used++] = static_cast<char>(unit & 0xFF);
-    chunk[used++] = static_cast<char>(unit >> 8);
-  }
-  WriteOutputBytes(stream.output, chunk, used);
-}
-
-bool CloseTextStream(TextStream& stream) {
-  if (!stream.open) return true;
-  stream.open = false;
-  if (stream.mode == StreamMode::Utf16Output) return CommitOutputFile(stream.output);
-  stream.bytes.clear();
-  stream.bytes.shrink_to_fit();
-  return true;
-}
-
-void AbandonTextStream(TextStream& stream) {
-  if (!stream.open) return;
-  stream.open = false;
-  if (stream.mode == StreamMode::Utf16Output) AbandonOutputFile(stream.output);
 }

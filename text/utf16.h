@@ -1,8 +1,10 @@
-// UTF-16 surrogates: the one place their arithmetic is written.
+// UTF-16 surrogates, the one place their arithmetic is written, and the UTF-8
+// form of a code point.
 #ifndef LUMENTRACE_TEXT_UTF16_H_
 #define LUMENTRACE_TEXT_UTF16_H_
 
 #include <cstdint>
+#include <string>
 
 inline bool IsSurrogate(char32_t unit) {
   return unit >= 0xD800 && unit <= 0xDFFF;
@@ -23,6 +25,26 @@ inline char16_t TrailSurrogateOf(char32_t codePoint) {
 // The code point a lead and a trail surrogate stand for.
 inline char32_t CombineSurrogates(char32_t lead, char32_t trail) {
   return 0x10000 + ((lead - 0xD800) << 10) + (trail - 0xDC00);
+}
+
+// Appends the UTF-8 form of a code point (not a surrogate, at most U+10FFFF).
+inline void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+  } else {
+    if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  }
+  out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
 #endif  // LUMENTRACE_TEXT_UTF16_H_

@@ -9,13 +9,10 @@ export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
 # Only what ConvertBytes reaches, with the web's platform files.
 sources=(
-  text/char_decoding.cpp text/code_page.cpp text/console.cpp text/output_file.cpp
-  text/path_names.cpp text/text_stream.cpp text/wide_string.cpp
-  text/code_page_web.cpp text/file_system_web.cpp text/locale_text_web.cpp
-  text/output_file_web.cpp
-  convert/caption_cleanup.cpp convert/encoding_probe.cpp convert/fast_conversion.cpp
-  convert/file_conversion.cpp
-  convert/srt_time.cpp convert/srt_writer.cpp convert/sync_block.cpp
+  text/char_decoding.cpp text/code_page.cpp text/text_stream.cpp text/wide_string.cpp
+  text/code_page_web.cpp text/locale_text_web.cpp
+  convert/block_scanner.cpp convert/caption_cleanup.cpp convert/conversion.cpp
+  convert/srt_output.cpp convert/sync_block.cpp
 )
 flags=(-std=c++17 -O2 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Werror -I..)
 
