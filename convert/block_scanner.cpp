@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "convert/caption_cleanup.h"
@@ -36,10 +35,6 @@ inline std::uint64_t TextRunStops(std::uint64_t word) {
   const std::uint64_t low3 = word | 7 * kLanes;
   return ZeroLanes(low3 ^ 0x000F * kLanes) | ZeroLanes(low3 ^ 0x003F * kLanes) |
          ZeroLanes(low3 ^ 0xFFFF * kLanes) | ZeroLanes(word ^ u'&' * kLanes);
-}
-
-inline char16_t Lower(const ScanInput& in, std::int32_t c) {
-  return c < 0x80 ? in.lower[c] : ToLowerUnit(static_cast<char16_t>(c));
 }
 
 // A sequential read from `from` runs through validUpTo at a character
@@ -157,7 +152,7 @@ bool PlainTagHasSemicolon(const ScanInput& in, size_t from, size_t to) {
 // Drops "&n" through the next ';' from the run units[runStart, size), as
 // StripMarkup would. An "&n" with no ';' after it in the run stays (and
 // `unterminated` is set): whether it goes depends on what follows the run.
-void StripEntities(Units& units, size_t runStart, bool& unterminated) {
+void StripEntities(WideBuffer& units, size_t runStart, bool& unterminated) {
   char16_t* u = units.data();
   size_t out = runStart;
   size_t i = runStart;
@@ -179,7 +174,7 @@ void StripEntities(Units& units, size_t runStart, bool& unterminated) {
   units.size = out;
 }
 
-void TrimLine(Units& units, size_t lineStart) {
+void TrimLine(WideBuffer& units, size_t lineStart) {
   char16_t* u = units.data();
   size_t begin = lineStart;
   size_t end = units.size;
@@ -189,7 +184,7 @@ void TrimLine(Units& units, size_t lineStart) {
 }
 
 // A break tag: the line so far is trimmed, and the next one begins.
-void BreakLine(Units& caption, size_t& lineStart) {
+void BreakLine(WideBuffer& caption, size_t& lineStart) {
   TrimLine(caption, lineStart);
   caption.Reserve(1);
   caption.data()[caption.size++] = u'\n';
@@ -207,7 +202,7 @@ struct TagRead {
 
 // ASCII other than CR, '<' and '>' into the tag in bulk, lowercased through the
 // table; true when the tag's room ran out before the run did.
-bool CopyTagRun(const ScanInput& in, ReadPosition& cur, Units& tag) {
+bool CopyTagRun(const ScanInput& in, ReadPosition& cur, WideBuffer& tag) {
   size_t at = cur.at;
   tag.Reserve(64);
   char16_t* u = tag.data();
@@ -228,7 +223,7 @@ bool CopyTagRun(const ScanInput& in, ReadPosition& cur, Units& tag) {
 // lowercased.
 TagRead ReadTag(BlockScanner& scanner, ReadPosition& cur, size_t at, size_t checkedFrom) {
   ScanInput& in = scanner.in;
-  Units& tag = scanner.tag;
+  WideBuffer& tag = scanner.tag;
   TagRead read;
   read.lastLess = at;
   tag.size = 0;
@@ -247,7 +242,7 @@ TagRead ReadTag(BlockScanner& scanner, ReadPosition& cur, size_t at, size_t chec
       read.lastLess = here;
       read.lastLessIndex = tag.size;
     }
-    tag.data()[tag.size++] = Lower(in, c);
+    tag.data()[tag.size++] = c < 0x80 ? in.lower[c] : ToLowerUnit(static_cast<char16_t>(c));
     if (c == u'>') {
       read.closed = true;
       return read;
@@ -262,7 +257,7 @@ struct Tail {
 };
 
 // The tail of a tag holding '<' inside: what follows its last '<'.
-Tail TailOf(const Units& tag, size_t lastLessIndex) {
+Tail TailOf(const WideBuffer& tag, size_t lastLessIndex) {
   Tail tail;
   if (lastLessIndex + 1 >= tag.size || tag.buffer.get()[lastLessIndex + 1] != u's') return tail;
   tail.scanned = ScanSyncTime(tag.View().substr(lastLessIndex), tail.time);
@@ -336,7 +331,7 @@ struct RunMarks {
 
 // UTF-16 caption text into the caption in bulk, up to the first unit that
 // needs more than copying; true when the caption's room ran out first.
-bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, Units& caption, RunMarks& marks) {
+bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
   const size_t size = in.size;
   size_t at = cur.at;
   caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
@@ -374,7 +369,7 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, Units& caption, RunMar
 
 // The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
 // three-byte characters, which are valid and so need no check.
-bool CopyByteRun(const ScanInput& in, ReadPosition& cur, Units& caption, RunMarks& marks) {
+bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
   const size_t size = in.size;
   size_t at = cur.at;
   caption.Reserve(size - at < 256 ? size - at + 1 : 256);
@@ -405,7 +400,7 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, Units& caption, RunMark
 
 // Reads caption text up to the next tag: CR and LF dropped, the rest kept as
 // it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
-std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, Units& caption, RunMarks& marks,
+std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption, RunMarks& marks,
                             size_t& tagAt) {
   for (;;) {
     if (read.cur.pendingLow == 0) {
@@ -482,7 +477,7 @@ void ReadCaption(BlockScanner& scanner, ReadState& read, BlockScan& block) {
 }
 
 // Lines trimmed, the whole caption loses the empty lines at its ends.
-void FinishCaption(Units& caption, size_t lineStart) {
+void FinishCaption(WideBuffer& caption, size_t lineStart) {
   TrimLine(caption, lineStart);
   char16_t* u = caption.data();
   size_t begin = 0;
@@ -497,7 +492,7 @@ void FallBack(BlockScanner& scanner, BlockScan& block) {
   CueTimes times;
   WideString caption;
   ParseSyncBlock(ReadBlockText(scanner, block.from), times, caption);
-  Units& units = block.caption;
+  WideBuffer& units = block.caption;
   units.size = 0;
   units.Reserve(caption.size());
   std::char_traits<char16_t>::copy(units.data(), caption.data(), caption.size());
@@ -505,16 +500,6 @@ void FallBack(BlockScanner& scanner, BlockScan& block) {
 }
 
 }  // namespace
-
-void Units::Reserve(size_t extra) {
-  if (capacity - size >= extra) return;
-  const size_t wanted = capacity + capacity / 2 + extra + 64;
-  void* grown = std::realloc(buffer.get(), wanted * sizeof(char16_t));
-  if (grown == nullptr) throw std::bad_alloc();
-  buffer.release();
-  buffer.reset(static_cast<char16_t*>(grown));
-  capacity = wanted;
-}
 
 void StartScanner(BlockScanner& scanner, TextStream& stream) {
   scanner.stream = &stream;

@@ -18,12 +18,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
 #include "convert/sync_block.h"
 #include "text/char_decoding.h"
 #include "text/text_stream.h"
+#include "text/wide_buffer.h"
 #include "text/wide_string.h"
 
 struct ScanInput {
@@ -40,22 +39,6 @@ struct ScanInput {
   char16_t lower[128] = {};  // the locale's lower case of each ASCII character
 };
 
-// A growable run of units whose length is kept apart from its storage, so
-// that reuse across blocks never frees or zeroes anything. It grows by
-// realloc, which moves a large buffer without holding two copies at once:
-// one huge caption costs about its own size.
-struct Units {
-  struct Free {
-    void operator()(char16_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<char16_t, Free> buffer;
-  size_t capacity = 0;
-  size_t size = 0;
-  void Reserve(size_t extra);
-  char16_t* data() { return buffer.get(); }
-  WideView View() const { return WideView(buffer.get(), size); }
-};
-
 // What a read from one position gives: the block's positions, its times and
 // its caption, and where the read left the input.
 struct BlockScan {
@@ -66,7 +49,7 @@ struct BlockScan {
   size_t end = 0;
   bool hitEnd = false;  // the read met the end of the input (the stream's end indicator)
   CueTimes times;
-  Units caption;
+  WideBuffer caption;
 };
 
 // The opening sync tag of a block that starts where the last block's closing
@@ -82,7 +65,7 @@ struct OpeningHint {
 struct BlockScanner {
   ScanInput in;
   TextStream* stream = nullptr;  // the same bytes, for the fallback reads
-  Units tag;                     // the tag being read, lowercased
+  WideBuffer tag;                // the tag being read, lowercased
   OpeningHint hint;
 };
 

@@ -57,28 +57,22 @@ void WriteCue(Converter& conv, const BlockScan& block) {
   WriteCue(*conv.writer, block.times.start, block.times.end, block.caption.View());
 }
 
-struct Blocks {
-  BlockScan current;
-  BlockScan next;
-};
-
 // The current block's caption repeats in the lookahead: read on while blocks
 // repeat it, then write one cue spanning the run. The span is the current block
 // up to its last '<' followed by the last repeating block from its last '<', so
 // it runs from the current block's start to the start of the block that ended
 // the run (or, when the input ends, to whatever the final tag says). It is
 // built once, after the run, from the two blocks' text.
-void WriteMergedRun(Converter& conv, Place& place, Blocks& blocks) {
-  size_t lastRepeatFrom = blocks.next.from;
+void WriteMergedRun(Converter& conv, Place& place, const BlockScan& current, BlockScan& latest) {
+  size_t lastRepeatFrom = latest.from;
   size_t endingReadFrom = 0;
   bool endedByBlock = false;
-  BlockScan& latest = blocks.next;
   for (;;) {
     const size_t readFrom = place.at;
     Read(conv, place, latest);
     if (latest.empty) break;
     MoveBackToLastTag(place, latest);
-    if (!SameCaption(latest, blocks.current)) {
+    if (!SameCaption(latest, current)) {
       endedByBlock = true;
       endingReadFrom = readFrom;
       break;
@@ -86,7 +80,7 @@ void WriteMergedRun(Converter& conv, Place& place, Blocks& blocks) {
     lastRepeatFrom = readFrom;
   }
   if (conv.scanner.in.invalid) return;
-  const WideString first = ReadBlockText(conv.scanner, blocks.current.from);
+  const WideString first = ReadBlockText(conv.scanner, current.from);
   const WideString last = ReadBlockText(conv.scanner, lastRepeatFrom);
   WideString span = Left(first, ReverseFind(first, u'<'));
   const std::int64_t lastOpen = ReverseFind(last, u'<');
@@ -110,29 +104,28 @@ bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
   Place place;
   place.at = startAt;
   SkipHeader(conv.scanner, place.at, place.atEnd);
-  Blocks blocks;
+  BlockScan current;
+  BlockScan next;
   constexpr size_t kTypicalCaption = 256;
-  blocks.current.caption.Reserve(kTypicalCaption);
-  blocks.next.caption.Reserve(kTypicalCaption);
+  current.caption.Reserve(kTypicalCaption);
+  next.caption.Reserve(kTypicalCaption);
   const bool& invalid = conv.scanner.in.invalid;
   for (;;) {
     if (invalid) return false;
-    Read(conv, place, blocks.current);
-    if (blocks.current.empty) break;
-    MoveBackToLastTag(place, blocks.current);
+    Read(conv, place, current);
+    if (current.empty) break;
+    MoveBackToLastTag(place, current);
 
-    Read(conv, place, blocks.next);
-    if (blocks.next.empty) {
+    Read(conv, place, next);
+    if (next.empty) {
       // An empty lookahead moves the input one unit forward, past the end.
       place.at += static_cast<size_t>(seekUnit);
       place.atEnd = false;
     } else {
-      MoveBackToLastTag(place, blocks.next);
+      MoveBackToLastTag(place, next);
     }
     if (invalid) return false;
 
-    const BlockScan& current = blocks.current;
-    const BlockScan& next = blocks.next;
     if (current.caption.size == 0) {
       // A clearing block: it only serves as the end time of the block before it.
       if (next.caption.size != 0) WriteCue(conv, next);
@@ -142,7 +135,7 @@ bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
     } else {
       // A repeat is merged only when it begins at the current block of a pass;
       // a lookahead repeated by the block after it becomes a cue of its own.
-      WriteMergedRun(conv, place, blocks);
+      WriteMergedRun(conv, place, current, next);
     }
     if (place.atEnd) break;
   }
