@@ -149,9 +149,10 @@ bool PlainTagHasSemicolon(const ScanInput& in, size_t from, size_t to) {
   return false;
 }
 
-// Drops "&n" through the next ';' from the run units[runStart, size), as
-// StripMarkup would. An "&n" with no ';' after it in the run stays (and
-// `unterminated` is set): whether it goes depends on what follows the run.
+// Drops "&n" through the next ';' from the run units[runStart, size): an
+// entity such as "&nbsp;" leaves nothing, not even a space. An "&n" with no
+// ';' after it in the run stays (and `unterminated` is set): whether it goes
+// depends on what follows the run.
 void StripEntities(WideBuffer& units, size_t runStart, bool& unterminated) {
   char16_t* u = units.data();
   size_t out = runStart;
@@ -260,8 +261,7 @@ struct Tail {
 Tail TailOf(const WideBuffer& tag, size_t lastLessIndex) {
   Tail tail;
   if (lastLessIndex + 1 >= tag.size || tag.buffer.get()[lastLessIndex + 1] != u's') return tail;
-  tail.scanned = ScanSyncTime(tag.View().substr(lastLessIndex), tail.time);
-  if (!tail.scanned) tail.time = 0;
+  tail.scanned = ScanSyncTime(tag.View().substr(lastLessIndex), tail.time);  // 0 when not
   return tail;
 }
 
@@ -315,8 +315,8 @@ bool FindSyncTag(BlockScanner& scanner, ReadState& read, OpeningTag& found) {
     }
     const WideView text = scanner.tag.View();
     if (IsSyncTag(text)) {
-      std::int32_t start = 0;
-      if (!ScanSyncTime(text, start)) start = 0;
+      std::int32_t start = 0;  // a start that does not scan is 0
+      ScanSyncTime(text, start);
       found = {at, tag.lastLess, start, TailOf(scanner.tag, tag.lastLessIndex)};
       return true;
     }

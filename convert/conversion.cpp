@@ -118,7 +118,8 @@ bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
 
     Read(conv, place, next);
     if (next.empty) {
-      // An empty lookahead moves the input one unit forward, past the end.
+      // An empty block's seek-back length is -1: moving back by it moves the
+      // input one unit forward, past the end, which clears the end indicator.
       place.at += static_cast<size_t>(seekUnit);
       place.atEnd = false;
     } else {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "text/utf16.h"
+
 namespace {
 
 struct Cue {
@@ -29,16 +31,15 @@ std::string Utf16ToUtf8(const std::string& utf16) {
   for (size_t i = 2; i + 1 < utf16.size(); i += 2) {
     const char32_t unit = static_cast<unsigned char>(utf16[i]) |
                           static_cast<char32_t>(static_cast<unsigned char>(utf16[i + 1])) << 8;
-    if (!points.empty() && points.back() >= 0xD800 && points.back() < 0xDC00 && unit >= 0xDC00 &&
-        unit < 0xE000) {
-      points.back() = 0x10000 + ((points.back() - 0xD800) << 10) + (unit - 0xDC00);
+    if (!points.empty() && IsLeadSurrogate(points.back()) && IsTrailSurrogate(unit)) {
+      points.back() = CombineSurrogates(points.back(), unit);
     } else {
       points.push_back(unit);
     }
   }
   std::string utf8;
   for (char32_t c : points) {
-    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+    if (IsSurrogate(c)) c = 0xFFFD;
     if (c < 0x80) {
       utf8 += static_cast<char>(c);
     } else if (c < 0x800) {
