@@ -338,6 +338,8 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   char16_t* u = caption.data();
   size_t n = caption.size;
   const size_t room = caption.capacity;
+  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool semicolon = false;
   while (n < room && size - at >= 2 && at < size) {
     if (room - n >= 4 && size - at >= 8) {
       // Four units a step; those before the first that may need more than
@@ -358,10 +360,12 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
     if (unit == u'<' || unit == kEndOfInput) break;
     at += 2;
     if (unit == u'\r' || unit == u'\n') continue;
-    marks.ampersand |= unit == u'&';
-    marks.semicolon |= unit == u';';
+    ampersand |= unit == u'&';
+    semicolon |= unit == u';';
     u[n++] = unit;
   }
+  marks.ampersand |= ampersand;
+  marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
   return n == room;
@@ -376,6 +380,8 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   char16_t* u = caption.data();
   size_t n = caption.size;
   const size_t room = caption.capacity;
+  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool semicolon = false;
   const bool utf8 = in.codePage == nullptr;
   while (n < room && at < size) {
     const unsigned char b = in.data[at];
@@ -389,10 +395,12 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
     if (b == '<') break;
     ++at;
     if (b == '\r' || b == '\n') continue;
-    marks.ampersand |= b == '&';
-    marks.semicolon |= b == ';';
+    ampersand |= b == '&';
+    semicolon |= b == ';';
     u[n++] = b;
   }
+  marks.ampersand |= ampersand;
+  marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
   return n == room;
@@ -476,27 +484,12 @@ void ReadCaption(BlockScanner& scanner, ReadState& read, BlockScan& block) {
   }
 }
 
-// Lines trimmed, the whole caption loses the empty lines at its ends.
-void FinishCaption(WideBuffer& caption, size_t lineStart) {
-  TrimLine(caption, lineStart);
-  char16_t* u = caption.data();
-  size_t begin = 0;
-  size_t end = caption.size;
-  TrimRange(u, begin, end);
-  if (begin != 0) std::char_traits<char16_t>::move(u, u + begin, end - begin);
-  caption.size = end - begin;
-}
-
 // The block's caption as the fallback reads it.
 void FallBack(BlockScanner& scanner, BlockScan& block) {
   CueTimes times;
   WideString caption;
   ParseSyncBlock(ReadBlockText(scanner, block.from), times, caption);
-  WideBuffer& units = block.caption;
-  units.size = 0;
-  units.Reserve(caption.size());
-  std::char_traits<char16_t>::copy(units.data(), caption.data(), caption.size());
-  units.size = caption.size();
+  block.caption.Assign(caption);
 }
 
 }  // namespace
@@ -508,12 +501,8 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
   in.size = stream.bytes.size();
   in.utf16 = stream.mode == StreamMode::Utf16Binary;
   for (char16_t c = 0; c < 128; ++c) in.lower[c] = ToLowerUnit(c);
-  if (!stream.readingChosen) {
-    // Read as UTF-8 while it is valid, checked as it is decoded.
-    stream.readingChosen = true;
-    stream.codePage = nullptr;
-    in.checking = !stream.ansiCodePage->utf8;
-  }
+  // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
+  in.checking = ReadAnsiAsUtf8(stream);
   in.codePage = stream.codePage;
 }
 
@@ -547,7 +536,9 @@ void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   if (read.needsFallback) {
     FallBack(scanner, block);
   } else {
-    FinishCaption(block.caption, read.lineStart);
+    // Lines trimmed, the whole caption loses the empty lines at its ends.
+    TrimLine(block.caption, read.lineStart);
+    TrimLine(block.caption, 0);
   }
 }
 

@@ -164,7 +164,7 @@ std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDeco
   if (!Run(conv, startAt, seekUnit)) {
     // Not valid UTF-8: everything again in the code page.
     RestartSrt(writer);
-    input.codePage = input.ansiCodePage;
+    ReadAnsiInCodePage(input);
     Converter again;
     again.writer = &writer;
     StartScanner(again.scanner, input);

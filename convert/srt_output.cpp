@@ -11,49 +11,58 @@ constexpr size_t kCaptionPiece = kOutputBlock / 4;
 
 // Writes `value` (not negative) with at least `width` digits, ending at
 // `end`; returns where the digits begin.
-char16_t* PutDigits(char16_t* end, std::int32_t value, int width) {
+char* PutDigits(char* end, std::int32_t value, int width) {
   int written = 0;
   do {
-    *--end = static_cast<char16_t>(u'0' + value % 10);
+    *--end = static_cast<char>('0' + value % 10);
     value /= 10;
     ++written;
   } while (value != 0 || written < width);
   return end;
 }
 
-char16_t* PutText(char16_t* end, WideView text) {
+char* PutText(char* end, std::string_view text) {
   end -= text.size();
-  std::char_traits<char16_t>::copy(end, text.data(), text.size());
+  text.copy(end, text.size());
   return end;
 }
 
 // "HH:MM:SS,mmm", built backwards from `end`; the longest is "596:31:23,647".
-char16_t* PutTime(char16_t* end, std::int32_t ms) {
+char* PutTime(char* end, std::int32_t ms) {
   if (ms < 0) ms = 0;
   std::int32_t rest = ms % 3600000;
   const std::int32_t minutes = rest / 60000;
   rest %= 60000;
-  char16_t* p = PutText(PutDigits(end, rest % 1000, 3), u",");
-  p = PutText(PutDigits(p, rest / 1000, 2), u":");
-  p = PutText(PutDigits(p, minutes, 2), u":");
+  char* p = PutText(PutDigits(end, rest % 1000, 3), ",");
+  p = PutText(PutDigits(p, rest / 1000, 2), ":");
+  p = PutText(PutDigits(p, minutes, 2), ":");
   return PutDigits(p, ms / 3600000, 2);
 }
 
-// Units in the output's encoding, each LF as CR LF. In UTF-8 a surrogate
-// without its other half, having no UTF-8 form, is written as U+FFFD.
+// ASCII, its line breaks already CR LF, in the output's encoding.
+void PutAscii(SrtWriter& writer, std::string_view text) {
+  if (writer.encoding == SrtEncoding::kUtf8) {
+    writer.buffer += text;
+    return;
+  }
+  char wide[128];
+  for (size_t i = 0; i < text.size(); ++i) {
+    wide[2 * i] = text[i];
+    wide[2 * i + 1] = '\0';
+  }
+  writer.buffer.append(wide, 2 * text.size());
+}
+
+// Units in the output's encoding, each LF as CR LF.
 void PutUnits(SrtWriter& writer, WideView units) {
   std::string& out = writer.buffer;
   if (writer.encoding == SrtEncoding::kUtf8) {
-    for (size_t i = 0; i < units.size(); ++i) {
-      char32_t c = units[i];
-      if (c == u'\n') out += '\r';
-      if (IsLeadSurrogate(c) && i + 1 < units.size() && IsTrailSurrogate(units[i + 1])) {
-        c = CombineSurrogates(c, units[++i]);
-      } else if (IsSurrogate(c)) {
-        c = 0xFFFD;
-      }
-      AppendUtf8(out, c);
+    for (size_t line = units.find(u'\n'); line != WideView::npos; line = units.find(u'\n')) {
+      AppendUtf8(out, units.substr(0, line));
+      out += "\r\n";
+      units.remove_prefix(line + 1);
     }
+    AppendUtf8(out, units);
     return;
   }
   const size_t old = out.size();
@@ -117,12 +126,12 @@ void RestartSrt(SrtWriter& writer) {
 void WriteCue(SrtWriter& writer, std::int32_t start, std::int32_t end, WideView caption) {
   // The separating empty line goes before every cue but the first, so the file
   // never ends in a line break.
-  char16_t head[64];
-  char16_t* const headEnd = head + sizeof head / sizeof *head;
-  char16_t* p = PutTime(PutText(headEnd, u"\n"), end);
-  p = PutDigits(PutText(PutTime(PutText(p, u" --> "), start), u"\n"), writer.next, 1);
-  if (!writer.first) p = PutText(p, u"\n\n");
-  PutUnits(writer, WideView(p, static_cast<size_t>(headEnd - p)));
+  char head[64];
+  char* const headEnd = head + sizeof head;
+  char* p = PutTime(PutText(headEnd, "\r\n"), end);
+  p = PutDigits(PutText(PutTime(PutText(p, " --> "), start), "\r\n"), writer.next, 1);
+  if (!writer.first) p = PutText(p, "\r\n\r\n");
+  PutAscii(writer, std::string_view(p, static_cast<size_t>(headEnd - p)));
   if (writer.next < INT32_MAX) ++writer.next;
   writer.first = false;
   PutCaption(writer, caption);

@@ -34,6 +34,17 @@ void ChooseAnsiReading(TextStream& stream) {
   }
 }
 
+bool ReadAnsiAsUtf8(TextStream& stream) {
+  if (stream.readingChosen) return false;
+  stream.readingChosen = true;
+  stream.codePage = nullptr;
+  return !stream.ansiCodePage->utf8;
+}
+
+void ReadAnsiInCodePage(TextStream& stream) {
+  stream.codePage = stream.ansiCodePage;
+}
+
 void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
                              CodePageDecoder* codePage) {
   stream.mode = mode;

@@ -53,6 +53,12 @@ void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode m
 // Chooses how AnsiText input is read, once: UTF-8 when all of it is valid
 // UTF-8, its code page otherwise.
 void ChooseAnsiReading(TextStream& stream);
+// The choice made while decoding instead: AnsiText is read as UTF-8 from now
+// on, and the caller checks it as it goes. True when there is anything to check
+// (AnsiText not chosen yet, in a code page other than UTF-8 itself).
+bool ReadAnsiAsUtf8(TextStream& stream);
+// After that check failed: AnsiText is read in its code page from now on.
+void ReadAnsiInCodePage(TextStream& stream);
 
 // Where a read over bytes stands: the byte offset and the second half of a
 // surrogate pair still to be returned.

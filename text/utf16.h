@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 inline bool IsSurrogate(char32_t unit) {
   return unit >= 0xD800 && unit <= 0xDFFF;
@@ -45,6 +46,20 @@ inline void AppendUtf8(std::string& out, char32_t c) {
     out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
   }
   out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
+// Appends units as UTF-8: a surrogate pair as one character, and a surrogate
+// without its other half, which has no UTF-8 form, as U+FFFD.
+inline void AppendUtf8(std::string& out, std::u16string_view units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (IsLeadSurrogate(c) && i + 1 < units.size() && IsTrailSurrogate(units[i + 1])) {
+      c = CombineSurrogates(c, units[++i]);
+    } else if (IsSurrogate(c)) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
 }
 
 #endif  // LUMENTRACE_TEXT_UTF16_H_

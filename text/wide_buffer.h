@@ -30,6 +30,12 @@ struct WideBuffer {
     buffer.reset(static_cast<char16_t*>(grown));
     capacity = wanted;
   }
+  void Assign(WideView units) {
+    size = 0;
+    Reserve(units.size());
+    std::char_traits<char16_t>::copy(buffer.get(), units.data(), units.size());
+    size = units.size();
+  }
   char16_t* data() { return buffer.get(); }
   WideView View() const { return WideView(buffer.get(), size); }
 };
