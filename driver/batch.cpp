@@ -1,8 +1,8 @@
 #include "driver/batch.h"
 
-#include "driver/file_conversion.h"
 #include "driver/banner.h"
 #include "driver/directory_mode.h"
+#include "driver/file_conversion.h"
 #include "text/code_page.h"
 #include "text/native_path.h"
 

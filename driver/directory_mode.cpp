@@ -5,8 +5,8 @@
 #include <set>
 #include <utility>
 
-#include "driver/file_conversion.h"
 #include "driver/directory_listing.h"
+#include "driver/file_conversion.h"
 #include "text/file_system.h"
 #include "text/native_path.h"
 #include "text/path_names.h"

@@ -28,8 +28,8 @@ std::string DifferenceInAnyMode(const std::string& bytes) {
     if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
     const std::string difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
     if (!difference.empty())
-      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " +
-             m.codePage + ")";
+      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
+             ")";
   }
   return std::string();
 }
