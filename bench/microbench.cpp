@@ -1,18 +1,14 @@
 // Micro-benchmarks of the conversion's inner loops: decoding characters,
-// reading and parsing sync blocks, the cleaning steps, time stamps and the
-// cue writer. Bytes are counted as the input's bytes, so the figures compare
-// with the whole-program MB/s of bench/run.sh.
+// reading and parsing sync blocks, the cleaning steps and the cue writer. Bytes are counted as the
+// input's bytes, so the figures compare with the whole-program MB/s of bench/run.sh.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "convert/caption_cleanup.h"
-#include "convert/srt_time.h"
-#include "convert/srt_writer.h"
+#include "convert/srt_output.h"
 #include "convert/sync_block.h"
-#include "platform/locale_text.h"
 #include "text/text_stream.h"
 
 namespace {
@@ -92,9 +88,9 @@ WideString TypicalBlock() {
 void BM_ParseSyncBlock(benchmark::State& state) {
   const WideString block = TypicalBlock();
   for (auto _ : state) {
-    WideString timeLine;
+    CueTimes times;
     WideString caption;
-    benchmark::DoNotOptimize(ParseSyncBlock(block, timeLine, caption));
+    benchmark::DoNotOptimize(ParseSyncBlock(block, times, caption));
     benchmark::DoNotOptimize(caption.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
@@ -118,41 +114,26 @@ void BM_Cleaning(benchmark::State& state) {
 }
 BENCHMARK(BM_Cleaning);
 
-void BM_FormatSrtTime(benchmark::State& state) {
+// One cue a step, encoded into the writer's buffer, which goes to a sink
+// that drops it.
+void BM_WriteCue(benchmark::State& state) {
+  SrtSink sink;
+  sink.write = [](void*, const char* bytes, size_t) { benchmark::DoNotOptimize(bytes); };
+  sink.restart = [](void*) {};
+  SrtWriter writer;
+  StartSrt(writer, sink, static_cast<SrtEncoding>(state.range(0)));
+  const WideString caption = u"\uC9C0\uAE08 \uC5B4\uB514\uC57C?\nWhere are you now?";
   std::int32_t ms = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(FormatSrtTime(ms).data());
-    ms += 1234567;
-    if (ms < 0) ms = 0;
+    WriteCue(writer, ms, ms + 2500, caption);
+    ms = ms < 2000000000 ? ms + 1234567 : 0;
   }
-}
-BENCHMARK(BM_FormatSrtTime);
-
-void BM_WriteCue(benchmark::State& state) {
-  char path[] = "/tmp/lumentrace_microbench_XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) {
-    state.SkipWithError("no temporary file");
-    return;
-  }
-  close(fd);
-  const std::string srt = std::string(path) + ".srt";
-  TextStream output;
-  if (!OpenOutputStream(output, WidenFromLocale(srt))) {
-    state.SkipWithError("output cannot be opened");
-    unlink(path);
-    return;
-  }
-  CueCounter counter;
-  const WideString timeLine = u"00:01:01,000 --> 00:01:03,500";
-  const WideString caption = u"\uC9C0\uAE08 \uC5B4\uB514\uC57C?\nWhere are you now?";
-  for (auto _ : state) WriteCue(output, counter, timeLine, caption);
+  FinishSrt(writer);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-  CloseTextStream(output);
-  unlink(srt.c_str());
-  unlink(path);
 }
-BENCHMARK(BM_WriteCue);
+BENCHMARK(BM_WriteCue)
+    ->Arg(static_cast<int>(SrtEncoding::kUtf16Le))
+    ->Arg(static_cast<int>(SrtEncoding::kUtf8));
 
 }  // namespace
 

@@ -22,6 +22,8 @@ size_t MoveDown(WideString& text, size_t out, size_t from, size_t to) {
   return out + (to - from);
 }
 
+constexpr WideView kBreakTags[] = {u"<br>", u"</br>", u"<br/>"};
+
 void ReplaceTags(WideString& text, const WideView* breakTags, size_t count) {
   const size_t lastClose = text.rfind(u'>');
   if (lastClose == WideString::npos) return;
@@ -52,8 +54,11 @@ void ReplaceBreakTag(WideString& text, WideView breakTag) {
   ReplaceTags(text, &breakTag, 1);
 }
 
+bool IsBreakTag(WideView tag) {
+  return IsOneOf(tag, kBreakTags, 3);
+}
+
 void ReplaceBreakTags(WideString& text) {
-  static constexpr WideView kBreakTags[] = {u"<br>", u"</br>", u"<br/>"};
   ReplaceTags(text, kBreakTags, 3);
 }
 
@@ -93,8 +98,7 @@ void TidyLines(WideString& text) {
     const size_t stop = end == WideString::npos ? text.size() : end;
     size_t first = begin;
     size_t last = stop;
-    while (first < last && IsWideSpace(text[first])) ++first;
-    while (last > first && IsWideSpace(text[last - 1])) --last;
+    TrimRange(text.data(), first, last);
     for (size_t k = first; k < last; ++k) text[out++] = text[k];
     if (end == WideString::npos) break;
     text[out++] = u'\n';

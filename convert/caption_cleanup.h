@@ -15,11 +15,20 @@ void ReplaceBreakTag(WideString& text, WideView breakTag);
 // other tag where it was.
 void ReplaceBreakTags(WideString& text);
 
+// True for "<br>", "</br>" and "<br/>" in any case.
+bool IsBreakTag(WideView tag);
+
 // Drops every tag, and every entity starting "&n" through the next ';' (so
 // "&nbsp;" vanishes without leaving a space). Other entities ("&amp;",
 // "&NBSP;") stay as written. A '<' with no later '>', and "&n" with no later
 // ';', are ordinary characters: "Tom &nbsp Jerry" keeps Jerry.
 void StripMarkup(WideString& text);
+
+// Narrows text[first, last) to its part between white space at either end.
+inline void TrimRange(const char16_t* text, size_t& first, size_t& last) {
+  while (first < last && IsWideSpace(text[first])) ++first;
+  while (last > first && IsWideSpace(text[last - 1])) --last;
+}
 
 // Trims every line (LF-separated) and then the whole text; a line that trims
 // to nothing stays as an empty line between others.

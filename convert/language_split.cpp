@@ -3,8 +3,7 @@
 #include <string_view>
 #include <utility>
 
-#include "convert/encoding_probe.h"
-#include "convert/file_conversion.h"
+#include "convert/conversion.h"
 #include "convert/sync_block.h"
 #include "text/text_stream.h"
 
@@ -111,7 +110,7 @@ ScannedFile ScanFile(const std::string& sami, CodePageDecoder& codePage) {
   ScannedFile file;
   file.encoding = EncodingOfFirstByte(sami.empty() ? 0 : static_cast<unsigned char>(sami[0]));
   TextStream input;
-  OpenTextStreamOverBytes(input, sami, InputModeFor(file.encoding), &codePage);
+  OpenTextStreamOverBytes(input, sami, StreamModeFor(file.encoding), &codePage);
   ChooseAnsiReading(input);
   bool inBody = false;
   WideString tag;
@@ -147,7 +146,6 @@ ScannedFile ScanFile(const std::string& sami, CodePageDecoder& codePage) {
     }
   }
   file.reading = input.codePage;
-  CloseTextStream(input);
   return file;
 }
 
@@ -284,25 +282,18 @@ std::string KeepLanguage(const std::string& sami, CodePageDecoder& codePage, Wid
 }
 
 std::string ConvertLanguage(const std::string& sami, CodePageDecoder& codePage, WideView className,
-                            std::int32_t* cues) {
+                            std::int32_t* cues, SrtEncoding output) {
   const ScannedFile file = ScanFile(sami, codePage);
-  TextStream input;
-  OpenTextStreamOverBytes(input, Filter(sami, file, className), InputModeFor(file.encoding),
-                          &codePage);
-  if (file.encoding == EncodingAnsi) {
-    // ANSI input that is valid UTF-8 as a whole is read as UTF-8, otherwise in
-    // the code page. Taking out another language's text can turn a file in a
-    // code page into valid UTF-8 (a CP949 syllable may also be a UTF-8
-    // character), so the part keeps the whole file's reading.
-    input.readingChosen = true;
-    input.codePage = file.reading;
-  }
+  // ANSI input that is valid UTF-8 as a whole is read as UTF-8, otherwise in
+  // the code page. Taking out another language's text can turn a file in a
+  // code page into valid UTF-8 (a CP949 syllable may also be a UTF-8
+  // character), so the part keeps the whole file's reading.
+  const AnsiReading ansi = file.encoding == EncodingAnsi && file.reading != nullptr
+                               ? AnsiReading::kCodePage
+                               : AnsiReading::kUtf8WhenValid;
   std::string srt;
-  TextStream output;
-  OpenOutputStreamInMemory(output, srt);
-  const std::int32_t written = ConvertStream(input, output, SeekUnitFor(file.encoding));
+  const std::int32_t written = ConvertSami(Filter(sami, file, className), file.encoding, codePage,
+                                           StringSink(srt), output, ansi);
   if (cues != nullptr) *cues = written;
-  CloseTextStream(output);
-  CloseTextStream(input);
   return srt;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/srt_output.h"
 #include "text/char_decoding.h"
 #include "text/wide_string.h"
 
@@ -57,6 +58,7 @@ std::string KeepLanguage(const std::string& sami, CodePageDecoder& codePage, Wid
 // (UTF-8 or the code page), even when the kept part alone would read
 // otherwise.
 std::string ConvertLanguage(const std::string& sami, CodePageDecoder& codePage, WideView className,
-                            std::int32_t* cues = nullptr);
+                            std::int32_t* cues = nullptr,
+                            SrtEncoding output = SrtEncoding::kUtf16Le);
 
 #endif  // LUMENTRACE_CONVERT_LANGUAGE_SPLIT_H_

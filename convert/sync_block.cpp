@@ -3,17 +3,6 @@
 #include <cstdint>
 
 #include "convert/caption_cleanup.h"
-#include "convert/srt_time.h"
-
-namespace {
-
-constexpr WideView kSyncTagStart = u"<sync start=";
-
-}  // namespace
-
-bool IsSyncTag(WideView tag) {
-  return tag.substr(0, kSyncTagStart.size()) == kSyncTagStart;
-}
 
 SyncBlock ReadSyncBlock(TextStream& input) {
   SyncBlock block;
@@ -73,34 +62,7 @@ SyncBlock ReadSyncBlock(TextStream& input) {
   return block;
 }
 
-bool ScanSyncTime(WideView text, std::int32_t& ms) {
-  if (text.substr(0, kSyncTagStart.size()) != kSyncTagStart) return false;
-  size_t i = kSyncTagStart.size();
-  while (i < text.size() && IsWideSpace(text[i])) ++i;
-  if (i < text.size() && (text[i] == u'"' || text[i] == u'\'')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-    negative = text[i] == u'-';
-    ++i;
-  }
-  const size_t digitsStart = i;
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    magnitude = AddSyncDigit(magnitude, text[i]);
-  }
-  if (i == digitsStart) return false;
-  ms = SaturatedSyncTime(negative, magnitude);
-  return true;
-}
-
-std::int32_t SaturatedSyncTime(bool negative, std::int64_t magnitude) {
-  std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > INT32_MAX) value = INT32_MAX;
-  if (value < INT32_MIN) value = INT32_MIN;
-  return static_cast<std::int32_t>(value);
-}
-
-std::int64_t ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption) {
+std::int64_t ParseSyncBlock(WideView block, CueTimes& times, WideString& caption) {
   if (block.empty()) return -1;
   const size_t firstClose = block.find(u'>');
   std::int32_t start = 0;
@@ -116,11 +78,7 @@ std::int64_t ParseSyncBlock(WideView block, WideString& timeLine, WideString& ca
   ReplaceBreakTags(caption);
   StripMarkup(caption);
   TidyLines(caption);
-
-  timeLine.clear();
-  AppendSrtTime(timeLine, start);
-  timeLine += u" --> ";
-  AppendSrtTime(timeLine, end);
+  times = {start, end};
   // Without any '<' the length counts from one before the start, as a search
   // that found nothing (-1) would have it.
   if (lastOpen == WideView::npos) return static_cast<std::int64_t>(block.size()) + 1;

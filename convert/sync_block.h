@@ -7,6 +7,7 @@
 #ifndef LUMENTRACE_CONVERT_SYNC_BLOCK_H_
 #define LUMENTRACE_CONVERT_SYNC_BLOCK_H_
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,8 +25,13 @@ struct SyncBlock {
   size_t lastTagAt = 0;
 };
 
+// What every sync tag begins with, once lowercased.
+constexpr WideView kSyncTagStart = u"<sync start=";
+
 // True when the tag (already lowercased) is a sync tag.
-bool IsSyncTag(WideView tag);
+inline bool IsSyncTag(WideView tag) {
+  return tag.substr(0, kSyncTagStart.size()) == kSyncTagStart;
+}
 
 // Reads from the current position: everything before the first sync tag is
 // dropped, then the block is collected through the next sync tag's '>' (or to
@@ -33,25 +39,52 @@ bool IsSyncTag(WideView tag);
 // the end of the input is dropped.
 SyncBlock ReadSyncBlock(TextStream& input);
 
-// Reads the number of a sync tag: the exact text "<sync start=", optional
-// white space, an optional quote (' or "), an optional sign and digits. Values
-// beyond the 32-bit range saturate. False when the text does not scan.
-bool ScanSyncTime(WideView text, std::int32_t& ms);
-
-// How a sync time's digits accumulate: a magnitude capped just past the
-// 32-bit range, so that any number of digits saturates without overflow.
-constexpr std::int64_t kSyncDigitsCap = std::int64_t{1} << 32;
-inline std::int64_t AddSyncDigit(std::int64_t magnitude, char16_t digit) {
-  return magnitude < kSyncDigitsCap ? magnitude * 10 + (digit - u'0') : magnitude;
+// The time of a sync tag of `length` characters whose k-th (lowercased)
+// character is `at(k)`, and which begins with kSyncTagStart: optional white
+// space, an optional quote (' or "), an optional sign and digits. Values beyond
+// the 32-bit range saturate. False when the text does not scan.
+template <typename CharAt>
+bool ScanSyncTimeAt(CharAt at, size_t length, std::int32_t& ms) {
+  size_t i = kSyncTagStart.size();
+  while (i < length && IsWideSpace(at(i))) ++i;
+  if (i < length && (at(i) == u'"' || at(i) == u'\'')) ++i;
+  bool negative = false;
+  if (i < length && (at(i) == u'+' || at(i) == u'-')) {
+    negative = at(i) == u'-';
+    ++i;
+  }
+  const size_t digitsStart = i;
+  // The magnitude stops growing just past the 32-bit range, so that any
+  // number of digits saturates without overflow.
+  constexpr std::int64_t kCap = std::int64_t{1} << 32;
+  std::int64_t magnitude = 0;
+  for (char16_t c; i < length && (c = at(i)) >= u'0' && c <= u'9'; ++i) {
+    if (magnitude < kCap) magnitude = magnitude * 10 + (c - u'0');
+  }
+  if (i == digitsStart) return false;
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  ms = static_cast<std::int32_t>(value > INT32_MAX   ? INT32_MAX
+                                 : value < INT32_MIN ? INT32_MIN
+                                                     : value);
+  return true;
 }
-// The time the digits give, with their sign, saturated to 32 bits.
-std::int32_t SaturatedSyncTime(bool negative, std::int64_t magnitude);
 
-// Turns a block into its time line ("start --> end") and its caption text, and
-// returns the seek-back length (the characters from its last '<' to its end),
-// or -1 for an empty block, leaving the outputs untouched. A start that does
-// not scan is 0; an end that does not scan (a block ending in caption text or a
-// non-sync tag) equals the start.
-std::int64_t ParseSyncBlock(WideView block, WideString& timeLine, WideString& caption);
+// The same over text that may not be a sync tag at all.
+inline bool ScanSyncTime(WideView text, std::int32_t& ms) {
+  return IsSyncTag(text) && ScanSyncTimeAt([text](size_t k) { return text[k]; }, text.size(), ms);
+}
+
+// A cue's start and end, in milliseconds.
+struct CueTimes {
+  std::int32_t start = 0;
+  std::int32_t end = 0;
+};
+
+// Turns a block into its times and its caption text, and returns the seek-back
+// length (the characters from its last '<' to its end), or -1 for an empty
+// block, leaving the outputs untouched. A start that does not scan is 0; an end
+// that does not scan (a block ending in caption text or a non-sync tag) equals
+// the start.
+std::int64_t ParseSyncBlock(WideView block, CueTimes& times, WideString& caption);
 
 #endif  // LUMENTRACE_CONVERT_SYNC_BLOCK_H_

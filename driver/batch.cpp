@@ -1,8 +1,8 @@
 #include "driver/batch.h"
 
-#include "convert/file_conversion.h"
 #include "driver/banner.h"
 #include "driver/directory_mode.h"
+#include "driver/file_conversion.h"
 #include "platform/code_page.h"
 #include "platform/native_path.h"
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "convert/file_conversion.h"
+#include "driver/file_conversion.h"
 #include "driver/path_names.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"

@@ -8,6 +8,7 @@
 #include "platform/code_page.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -28,22 +29,12 @@ std::string CodePageName(UINT number) {
   return "CP" + std::to_string(number);
 }
 
-bool IsSurrogateHigh(wchar_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsSurrogateLow(wchar_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 // One character out of MultiByteToWideChar's answer, or kInvalid when the
 // bytes made none or more than one.
 std::uint32_t OneCharacter(const wchar_t* units, int count) {
-  if (count == 1 && !IsSurrogateHigh(units[0]) && !IsSurrogateLow(units[0])) {
-    return static_cast<std::uint32_t>(units[0]);
-  }
-  if (count == 2 && IsSurrogateHigh(units[0]) && IsSurrogateLow(units[1])) {
-    return 0x10000 + ((static_cast<std::uint32_t>(units[0]) - 0xD800) << 10) +
-           (static_cast<std::uint32_t>(units[1]) - 0xDC00);
+  if (count == 1 && !IsSurrogate(units[0])) return static_cast<std::uint32_t>(units[0]);
+  if (count == 2 && IsLeadSurrogate(units[0]) && IsTrailSurrogate(units[1])) {
+    return CombineSurrogates(units[0], units[1]);
   }
   return kInvalid;
 }

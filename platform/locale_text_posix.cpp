@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "platform/locale_text.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -16,8 +17,8 @@ void AppendCodePoint(WideString& out, char32_t c) {
   if (c < 0x10000) {
     out.push_back(static_cast<char16_t>(c));
   } else {
-    out.push_back(static_cast<char16_t>(0xD7C0 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    out.push_back(LeadSurrogateOf(c));
+    out.push_back(TrailSurrogateOf(c));
   }
 }
 
@@ -44,9 +45,7 @@ WideString WidenFromLocale(std::string_view narrow) {
     wchar_t wide = 0;
     const size_t n = std::mbrtowc(&wide, narrow.data() + i, narrow.size() - i, &state);
     if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || wide < 0 ||
-        static_cast<unsigned long>(wide) > 0x10FFFF ||
-        (static_cast<unsigned long>(wide) >= 0xD800 &&
-         static_cast<unsigned long>(wide) <= 0xDFFF)) {
+        static_cast<unsigned long>(wide) > 0x10FFFF || IsSurrogate(static_cast<char32_t>(wide))) {
       out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(narrow[i])));
       state = std::mbstate_t{};
       ++i;
@@ -83,9 +82,8 @@ std::string NarrowToLocale(WideView text) {
       continue;
     }
     char32_t c = unit;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+    if (IsLeadSurrogate(unit) && i + 1 < text.size() && IsTrailSurrogate(text[i + 1])) {
+      c = CombineSurrogates(unit, text[i + 1]);
       ++i;
     }
     const size_t n = std::wcrtomb(bytes, static_cast<wchar_t>(c), &state);

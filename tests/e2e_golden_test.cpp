@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/file_conversion.h"
+#include "convert/conversion.h"
 #include "tests/support/console_text.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_text.h"

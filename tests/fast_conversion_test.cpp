@@ -27,8 +27,8 @@ std::string DifferenceInAnyMode(const std::string& bytes) {
   for (const std::string& page : kCodePages) modes.push_back({StreamMode::AnsiText, page});
   for (const Mode& m : modes) {
     std::string srt;
-    if (!fuzzing::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
-    const std::string difference = fuzzing::CompareWithReference(bytes, m.mode, m.codePage, srt);
+    if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
+    const std::string difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
     if (!difference.empty())
       return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
              ")";
@@ -162,8 +162,8 @@ TEST(FastConversion, AnsiInputFoundInvalidLateStartsOverInTheCodePage) {
            " \xEC\xA7\x80\xEA\xB8\x88\r\n";
   smi += "<SYNC Start=999999>\xB0\xA1<SYNC Start=1000000>";
   std::string srt;
-  ASSERT_TRUE(fuzzing::ConvertWith(smi, StreamMode::AnsiText, "CP949", false, srt));
-  EXPECT_EQ(fuzzing::CompareWithReference(smi, StreamMode::AnsiText, "CP949", srt), "");
+  ASSERT_TRUE(oracle::ConvertWith(smi, StreamMode::AnsiText, "CP949", false, srt));
+  EXPECT_EQ(oracle::CompareWithReference(smi, StreamMode::AnsiText, "CP949", srt), "");
   EXPECT_GT(srt.size(), size_t{1} << 21);
 }
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/file_conversion.h"
+#include "convert/conversion.h"
 #include "text/char_decoding.h"
 
 namespace fs = std::filesystem;

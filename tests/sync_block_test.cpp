@@ -36,8 +36,9 @@ TEST(ReadSyncBlock, KeepsLineBreaksInsideTagsAndNotesTheLastLessThan) {
   TextStream stray = AsciiStream("<sync start=1>t<sync start=2 x=\"<\">");
   block = ReadSyncBlock(stray);
   EXPECT_EQ(block.lastTagAt, block.text.size() - 3);
-  WideString timeLine, caption;
-  EXPECT_EQ(ParseSyncBlock(block.text, timeLine, caption), 3);
+  CueTimes times;
+  WideString caption;
+  EXPECT_EQ(ParseSyncBlock(block.text, times, caption), 3);
 }
 
 TEST(ReadSyncBlock, EndsAtTheEndOfInput) {
@@ -86,33 +87,37 @@ TEST(ScanSyncTime, ReadsTheNumberAfterTheExactLiteral) {
   }
 }
 
-TEST(ParseSyncBlock, GivesTimeLineCaptionAndSeekBackLength) {
+TEST(ParseSyncBlock, GivesTimesCaptionAndSeekBackLength) {
   struct Case {
     WideString block;
     std::int64_t length;
-    WideString timeLine, caption;
+    std::int32_t start, end;
+    WideString caption;
   } cases[] = {
-      {u"<sync start=1000><p class=kr>Hello<br>World<sync start=60000>", 18,
-       u"00:00:01,000 --> 00:01:00,000", u"Hello\nWorld"},
-      {u"<sync start=200><p>&nbsp;<sync start=300>", 16, u"00:00:00,200 --> 00:00:00,300", u""},
-      {u"<sync start=500>last</body></sami>", 7, u"00:00:00,500 --> 00:00:00,500", u"last"},
-      {u"<sync start=500>text", 20, u"00:00:00,500 --> 00:00:00,500", u"text"},
-      {u"<sync start=x>b<sync start=9>", 14, u"00:00:00,000 --> 00:00:00,009", u"b"},
-      {u"<sync start=\"100\">q<sync start='250' end=1>", 24, u"00:00:00,100 --> 00:00:00,250",
-       u"q"},
-      {u"<sync start=1>a<br> <br>b<sync start=2>", 14, u"00:00:00,001 --> 00:00:00,002", u"a\n\nb"},
+      {u"<sync start=1000><p class=kr>Hello<br>World<sync start=60000>", 18, 1000, 60000,
+       u"Hello\nWorld"},
+      {u"<sync start=200><p>&nbsp;<sync start=300>", 16, 200, 300, u""},
+      {u"<sync start=500>last</body></sami>", 7, 500, 500, u"last"},
+      {u"<sync start=500>text", 20, 500, 500, u"text"},
+      {u"<sync start=x>b<sync start=9>", 14, 0, 9, u"b"},
+      {u"<sync start=\"100\">q<sync start='250' end=1>", 24, 100, 250, u"q"},
+      {u"<sync start=1>a<br> <br>b<sync start=2>", 14, 1, 2, u"a\n\nb"},
   };
   for (const Case& c : cases) {
-    WideString timeLine, caption;
-    EXPECT_EQ(ParseSyncBlock(c.block, timeLine, caption), c.length);
-    EXPECT_EQ(timeLine, c.timeLine);
+    CueTimes times;
+    WideString caption;
+    EXPECT_EQ(ParseSyncBlock(c.block, times, caption), c.length);
+    EXPECT_EQ(times.start, c.start);
+    EXPECT_EQ(times.end, c.end);
     EXPECT_EQ(caption, c.caption);
   }
 }
 
 TEST(ParseSyncBlock, LeavesOutputsAloneForAnEmptyBlock) {
-  WideString timeLine = u"kept", caption = u"kept too";
-  EXPECT_EQ(ParseSyncBlock(u"", timeLine, caption), -1);
-  EXPECT_EQ(timeLine, u"kept");
+  CueTimes times{7, 8};
+  WideString caption = u"kept too";
+  EXPECT_EQ(ParseSyncBlock(u"", times, caption), -1);
+  EXPECT_EQ(times.start, 7);
+  EXPECT_EQ(times.end, 8);
   EXPECT_EQ(caption, u"kept too");
 }

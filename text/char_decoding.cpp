@@ -67,27 +67,27 @@ DecodedChar DecodeUtf8(const unsigned char* p, size_t available) {
   return {value, used};
 }
 
-bool IsValidUtf8(const unsigned char* p, size_t size) {
-  size_t i = 0;
-  while (i < size) {
+size_t CheckUtf8(const unsigned char* p, size_t size, size_t from, size_t to) {
+  size_t i = from;
+  if (to > size) to = size;
+  while (i < to) {
     // Runs of ASCII are the common case; check eight bytes at a time.
-    while (i + 8 <= size) {
+    while (i + 8 <= to) {
       std::uint64_t word;
       std::memcpy(&word, p + i, sizeof word);  // one load; byte order does not matter here
       if ((word & 0x8080808080808080ull) != 0) break;
       i += 8;
     }
-    if (i >= size) break;
+    if (i >= to) break;
     if (p[i] < 0x80) {
       ++i;
       continue;
     }
     const DecodedChar c = DecodeUtf8(p + i, size - i);
-    // A replacement character is an error unless it was written out in full (EF BF BD).
-    if (c.codePoint == kReplacementChar && !(c.length == 3 && p[i] == 0xEF)) return false;
+    if (IsUtf8Error(p + i, c)) return kInvalidUtf8;
     i += c.length;
   }
-  return true;
+  return i;
 }
 
 CodePageDecoder::~CodePageDecoder() {

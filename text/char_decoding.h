@@ -13,6 +13,9 @@
 #include <string>
 
 constexpr char32_t kReplacementChar = 0xFFFD;
+// U+FFFF, which the readers return like the end of input (WEOF as a 16-bit
+// character), though the input goes on after it.
+constexpr char16_t kEndOfInput = 0xFFFF;
 
 struct DecodedChar {
   char32_t codePoint;
@@ -22,8 +25,47 @@ struct DecodedChar {
 // Decodes the UTF-8 character at `p` (`available` > 0 bytes).
 DecodedChar DecodeUtf8(const unsigned char* p, size_t available);
 
+// True when DecodeUtf8's answer at `p` is an error: a U+FFFD that was not
+// written out in full (EF BF BD).
+inline bool IsUtf8Error(const unsigned char* p, const DecodedChar& c) {
+  return c.codePoint == kReplacementChar && !(c.length == 3 && p[0] == 0xEF);
+}
+
+// Checks the `size` bytes at `p` as UTF-8 from `from` until at least `to`
+// (runs of ASCII eight bytes a step). Returns where the check stopped, the end
+// of the character `to` lies in, or kInvalidUtf8 at the first invalid sequence.
+constexpr size_t kInvalidUtf8 = ~size_t{0};
+size_t CheckUtf8(const unsigned char* p, size_t size, size_t from, size_t to);
+
 // True when the bytes are well-formed UTF-8 from start to end (pure ASCII is).
-bool IsValidUtf8(const unsigned char* p, size_t size);
+inline bool IsValidUtf8(const unsigned char* p, size_t size) {
+  return CheckUtf8(p, size, 0, size) != kInvalidUtf8;
+}
+
+// The commonest characters beyond ASCII, read inline by the bulk readers: the
+// length of a two- or three-byte UTF-8 character as DecodeUtf8 takes it (no
+// overlong forms, no surrogates) other than U+FFFF, which ends a read, with
+// its unit in `unit`; 0 for anything else, left to DecodeUtf8.
+inline size_t PlainUtf8Length(const unsigned char* p, size_t available, char16_t& unit) {
+  const unsigned char b0 = p[0];
+  if (b0 >= 0xE1 && b0 <= 0xEC) {  // the commonest (most of CJK), with no range to narrow
+    if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
+    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
+    return 3;
+  }
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    if (available < 2 || (p[1] & 0xC0) != 0x80) return 0;
+    unit = static_cast<char16_t>((b0 & 0x1Fu) << 6 | (p[1] & 0x3Fu));
+    return 2;
+  }
+  if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
+    if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return 0;
+    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
+    return unit == kEndOfInput ? 0 : 3;
+  }
+  return 0;
+}
 
 // The system's own decoder for a code page (platform/code_page.h), opaque
 // here. Its answer for a byte sequence is a code point or one of these

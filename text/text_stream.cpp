@@ -1,17 +1,8 @@
 #include "text/text_stream.h"
 
-#include "platform/file_system.h"
+#include "text/utf16.h"
 
 namespace {
-
-constexpr char16_t kLeadSurrogateBase = 0xD7C0;  // 0xD800 - (0x10000 >> 10)
-
-// Splits a code point into the unit to return now and the one to return next.
-char16_t Deliver(TextStream& stream, char32_t codePoint) {
-  if (codePoint < 0x10000) return static_cast<char16_t>(codePoint);
-  stream.pendingLow = static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
-  return static_cast<char16_t>(kLeadSurrogateBase + (codePoint >> 10));
-}
 
 void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   stream.position = 0;
@@ -27,7 +18,6 @@ void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   // The choice waits for the first read, so that the converter can make it
   // while it decodes instead of in a pass of its own.
   stream.readingChosen = stream.mode != StreamMode::AnsiText;
-  stream.open = true;
 }
 
 }  // namespace
@@ -44,12 +34,15 @@ void ChooseAnsiReading(TextStream& stream) {
   }
 }
 
-bool OpenTextStream(TextStream& stream, WideView path, StreamMode mode, CodePageDecoder* codePage) {
-  if (mode == StreamMode::Utf16Output) return false;
-  stream.mode = mode;
-  if (!ReadWholeFile(path, stream.bytes)) return false;
-  PrepareInput(stream, codePage);
-  return true;
+bool ReadAnsiAsUtf8(TextStream& stream) {
+  if (stream.readingChosen) return false;
+  stream.readingChosen = true;
+  stream.codePage = nullptr;
+  return !stream.ansiCodePage->utf8;
+}
+
+void ReadAnsiInCodePage(TextStream& stream) {
+  stream.codePage = stream.ansiCodePage;
 }
 
 void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
@@ -59,79 +52,39 @@ void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode m
   PrepareInput(stream, codePage);
 }
 
-bool OpenOutputStream(TextStream& stream, WideView path) {
-  stream.mode = StreamMode::Utf16Output;
-  if (!CreateOutputFile(stream.output, path)) return false;
-  stream.open = true;
-  WriteOutputBytes(stream.output, "\xFF\xFE", 2);
-  return true;
-}
-
-void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes) {
-  stream.mode = StreamMode::Utf16Output;
-  CreateOutputInMemory(stream.output, bytes);
-  stream.open = true;
-  WriteOutputBytes(stream.output, "\xFF\xFE", 2);
+std::int32_t ReadWideAt(const unsigned char* data, size_t size, CodePageDecoder* codePage,
+                        ReadPosition& pos, bool& utf8Error) {
+  const unsigned char* p = data + pos.at;
+  DecodedChar c;
+  if (codePage != nullptr) {
+    c = DecodeCodePage(*codePage, p, size - pos.at);
+  } else {
+    c = DecodeUtf8(p, size - pos.at);
+    if (IsUtf8Error(p, c)) utf8Error = true;
+  }
+  pos.at += c.length;
+  if (c.codePoint < 0x10000) return static_cast<std::int32_t>(c.codePoint);
+  pos.pendingLow = TrailSurrogateOf(c.codePoint);
+  return LeadSurrogateOf(c.codePoint);
 }
 
 char16_t ReadChar(TextStream& stream) {
   if (!stream.readingChosen) ChooseAnsiReading(stream);
-  if (stream.pendingLow != 0) {
-    const char16_t low = stream.pendingLow;
-    stream.pendingLow = 0;
-    return low;
-  }
-  const size_t size = stream.bytes.size();
-  size_t at = stream.position;
-  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
-  if (stream.mode == StreamMode::Utf16Binary) {
-    if (at >= size || size - at < 2) {  // a lone last byte is the end too
-      stream.atEnd = true;
-      return kEndOfInput;
-    }
-    stream.position = at + 2;
-    return static_cast<char16_t>(data[at] | data[at + 1] << 8);
-  }
-  if (at >= size) {
+  ReadPosition pos{stream.position, stream.pendingLow};
+  bool utf8Error = false;
+  const std::int32_t c =
+      ReadUnitAt(reinterpret_cast<const unsigned char*>(stream.bytes.data()), stream.bytes.size(),
+                 stream.mode == StreamMode::Utf16Binary, stream.codePage, pos, utf8Error);
+  stream.position = pos.at;
+  stream.pendingLow = pos.pendingLow;
+  if (c == kNoMoreInput) {
     stream.atEnd = true;
     return kEndOfInput;
   }
-  const unsigned char first = data[at];
-  if (first < 0x80) {
-    if (first == '\r' && at + 1 < size && data[at + 1] == '\n') {
-      stream.position = at + 2;
-      return u'\n';
-    }
-    stream.position = at + 1;
-    return first;
-  }
-  const DecodedChar c = stream.codePage != nullptr
-                            ? DecodeCodePage(*stream.codePage, data + at, size - at)
-                            : DecodeUtf8(data + at, size - at);
-  stream.position = at + c.length;
-  return Deliver(stream, c.codePoint);
+  return static_cast<char16_t>(c);
 }
 
 namespace {
-
-// Two- and three-byte UTF-8 as DecodeUtf8 takes it (no overlong forms, no
-// surrogates), other than U+FFFF; 0 for anything else, which ReadChar is left to
-// read. Four-byte characters, being surrogate pairs, are left to it as well.
-size_t PlainUtf8Length(const unsigned char* p, size_t available, char16_t& unit) {
-  const unsigned char b0 = p[0];
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    if (available < 2 || (p[1] & 0xC0) != 0x80) return 0;
-    unit = static_cast<char16_t>((b0 & 0x1Fu) << 6 | (p[1] & 0x3Fu));
-    return 2;
-  }
-  if (b0 >= 0xE0 && b0 <= 0xEF) {
-    if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
-    if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return 0;
-    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
-    return unit == kEndOfInput ? 0 : 3;
-  }
-  return 0;
-}
 
 // Collects units on the stack and appends them to the text a chunk at a time.
 class RunWriter {
@@ -234,37 +187,4 @@ void MoveTo(TextStream& stream, size_t position) {
 
 bool AtEndOfFile(const TextStream& stream) {
   return stream.atEnd;
-}
-
-void WriteText(TextStream& stream, WideView text) {
-  char chunk[4096];
-  size_t used = 0;
-  for (char16_t unit : text) {
-    if (used + 4 > sizeof chunk) {
-      WriteOutputBytes(stream.output, chunk, used);
-      used = 0;
-    }
-    if (unit == u'\n') {
-      chunk[used++] = '\r';
-      chunk[used++] = '\0';
-    }
-    chunk[used++] = static_cast<char>(unit & 0xFF);
-    chunk[used++] = static_cast<char>(unit >> 8);
-  }
-  WriteOutputBytes(stream.output, chunk, used);
-}
-
-bool CloseTextStream(TextStream& stream) {
-  if (!stream.open) return true;
-  stream.open = false;
-  if (stream.mode == StreamMode::Utf16Output) return CommitOutputFile(stream.output);
-  stream.bytes.clear();
-  stream.bytes.shrink_to_fit();
-  return true;
-}
-
-void AbandonTextStream(TextStream& stream) {
-  if (!stream.open) return;
-  stream.open = false;
-  if (stream.mode == StreamMode::Utf16Output) AbandonOutputFile(stream.output);
 }

@@ -1,6 +1,7 @@
-// TextStream: a file read or written one 16-bit character at a time.
+// TextStream: SAMI input read one 16-bit character at a time. (The output is
+// the SRT writer's, convert/srt_output.h.)
 //
-// Input modes hold the file's bytes in memory and decode at a byte offset, so
+// A stream holds the file's bytes in memory and decode at a byte offset, so
 // a move is an index change and may land anywhere, even inside a multi-byte
 // character. After each read the position stands just after the last byte of
 // the character returned; an LF read from CR LF stands for both bytes.
@@ -14,8 +15,6 @@
 //                UTF-8 (pure ASCII reads the same either way)
 //   Utf8Text     "r, ccs=UTF-8"     UTF-8 text; a byte-order mark at the start
 //                of the file is skipped
-//   Utf16Output  "w, ccs=UNICODE"   output: byte-order mark FF FE, then
-//                UTF-16LE units, each LF written as CR LF
 //
 // A character beyond U+FFFF reads as a surrogate pair over two reads. A U+FFFF
 // in the file is returned like the end of input (kEndOfInput) without setting
@@ -27,13 +26,10 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/output_file.h"
 #include "text/char_decoding.h"
 #include "text/wide_string.h"
 
-constexpr char16_t kEndOfInput = 0xFFFF;  // WEOF as a 16-bit character
-
-enum class StreamMode { Utf16Binary, AnsiText, Utf8Text, Utf16Output };
+enum class StreamMode { Utf16Binary, AnsiText, Utf8Text };
 
 struct TextStream {
   StreamMode mode = StreamMode::AnsiText;
@@ -47,29 +43,61 @@ struct TextStream {
   // character-by-character read makes it; the converter makes it as it goes).
   CodePageDecoder* ansiCodePage = nullptr;
   bool readingChosen = true;
-  OutputFile output;
-  bool open = false;
 };
 
-// Opens `path` for input in one of the three input modes; `codePage` decodes
-// AnsiText input that is not valid UTF-8 (CP1252 when null). The input must
-// be a regular file; returns false when it cannot be opened or read.
-bool OpenTextStream(TextStream& stream, WideView path, StreamMode mode, CodePageDecoder* codePage);
-
-// Opens an input stream over bytes in memory, for tests and fuzzing.
+// Opens a stream over the bytes of a file, in one of the three modes;
+// `codePage` decodes AnsiText input that is not valid UTF-8 (CP1252 when null).
 void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
                              CodePageDecoder* codePage = nullptr);
-
-// Opens the output stream for `path` (see output_file.h for what it will and
-// will not replace) and writes the byte-order mark; false when it cannot.
-bool OpenOutputStream(TextStream& stream, WideView path);
-
-// Opens an output stream whose bytes go to `bytes`.
-void OpenOutputStreamInMemory(TextStream& stream, std::string& bytes);
 
 // Chooses how AnsiText input is read, once: UTF-8 when all of it is valid
 // UTF-8, its code page otherwise.
 void ChooseAnsiReading(TextStream& stream);
+// The choice made while decoding instead: AnsiText is read as UTF-8 from now
+// on, and the caller checks it as it goes. True when there is anything to check
+// (AnsiText not chosen yet, in a code page other than UTF-8 itself).
+bool ReadAnsiAsUtf8(TextStream& stream);
+// After that check failed: AnsiText is read in its code page from now on.
+void ReadAnsiInCodePage(TextStream& stream);
+
+// Where a read over bytes stands: the byte offset and the second half of a
+// surrogate pair still to be returned.
+struct ReadPosition {
+  size_t at = 0;
+  char16_t pendingLow = 0;
+};
+constexpr std::int32_t kNoMoreInput = -1;  // the input has ended (U+FFFF comes back as itself)
+
+// The characters beyond ASCII, in the text modes; sets `utf8Error` on an
+// invalid UTF-8 sequence.
+std::int32_t ReadWideAt(const unsigned char* data, size_t size, CodePageDecoder* codePage,
+                        ReadPosition& pos, bool& utf8Error);
+
+// The one character reader over bytes, which the stream and the one-pass
+// scanner share: the next unit at `pos` of the `size` bytes at `data`, read as
+// UTF-16LE units or, in the text modes, as ASCII (CR LF as LF) and what
+// `codePage` (null: UTF-8) decodes; kNoMoreInput at the end (a lone last byte
+// of UTF-16 is the end too).
+inline std::int32_t ReadUnitAt(const unsigned char* data, size_t size, bool utf16,
+                               CodePageDecoder* codePage, ReadPosition& pos, bool& utf8Error) {
+  if (pos.pendingLow != 0) {
+    const char16_t low = pos.pendingLow;
+    pos.pendingLow = 0;
+    return low;
+  }
+  const size_t at = pos.at;
+  if (utf16) {
+    if (at >= size || size - at < 2) return kNoMoreInput;
+    pos.at = at + 2;
+    return data[at] | data[at + 1] << 8;
+  }
+  if (at >= size) return kNoMoreInput;
+  const unsigned char first = data[at];
+  if (first >= 0x80) return ReadWideAt(data, size, codePage, pos, utf8Error);
+  const bool crLf = first == '\r' && at + 1 < size && data[at + 1] == '\n';
+  pos.at = at + (crLf ? 2 : 1);
+  return crLf ? u'\n' : first;
+}
 
 // Reads the next character; kEndOfInput at the end (which sets the indicator).
 char16_t ReadChar(TextStream& stream);
@@ -115,15 +143,5 @@ inline size_t Position(const TextStream& stream) {
   return stream.position;
 }
 bool AtEndOfFile(const TextStream& stream);
-
-// Writes text to an output stream, LF as CR LF.
-void WriteText(TextStream& stream, WideView text);
-
-// Closes the stream. For output this is where the file is put in place; false
-// when any write, the close or the replacement failed (nothing is left behind).
-bool CloseTextStream(TextStream& stream);
-
-// Closes an output stream without putting anything in place.
-void AbandonTextStream(TextStream& stream);
 
 #endif  // LUMENTRACE_TEXT_TEXT_STREAM_H_

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/locale_text.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ WideString Mid(WideView text, std::int64_t first, std::int64_t count) {
 bool IsWideSpace(char16_t c) {
   // ASCII white space is answered without asking the locale: it is most of what trim sees.
   if (c < 0x80) return c == u' ' || (c >= u'\t' && c <= u'\r');
-  if (c >= 0xD800 && c <= 0xDFFF) return false;
+  if (IsSurrogate(c)) return false;
   return IsSpaceInLocale(c);
 }
 
@@ -60,7 +61,7 @@ char16_t ToLowerUnit(char16_t c) {
   // upper-case letter, which every locale maps to itself. Upper-case letters
   // still ask the locale: in Turkish, 'I' lowercases to U+0131.
   if (c < 0x80 && !(c >= u'A' && c <= u'Z')) return c;
-  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  if (IsSurrogate(c)) return c;
   const std::uint32_t lower = LowerInLocale(c);
   // A mapping outside the 16-bit range cannot be stored in one unit; keep the original.
   return lower > 0xFFFF ? c : static_cast<char16_t>(lower);

@@ -7,51 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "convert/file_conversion.h"
+#include "convert/conversion.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
-
-namespace {
-
-// The .srt the program writes (UTF-16LE behind a byte-order mark) as UTF-8
-// without a byte-order mark, for players that read nothing else. A lone
-// surrogate becomes U+FFFD.
-std::string Utf8SrtFromProgramSrt(const std::string& utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  const size_t units = utf16.size() / 2;
-  auto unitAt = [&utf16](size_t i) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[2 * i])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[2 * i + 1])) << 8;
-  };
-  size_t i = units > 0 && unitAt(0) == 0xFEFF ? 1 : 0;
-  while (i < units) {
-    std::uint32_t c = unitAt(i++);
-    if (c >= 0xD800 && c <= 0xDBFF && i < units && unitAt(i) >= 0xDC00 && unitAt(i) <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unitAt(i++) - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 // Converts `size` bytes at `sami`, reading ANSI input in `codePage` ("CP949").
 // `utf8` 0 gives the program's own output (UTF-16LE with a byte-order mark),
@@ -64,9 +22,9 @@ extern "C" unsigned char* lumentrace_convert(const unsigned char* sami, size_t s
   std::string srt;
   {
     const std::string input(reinterpret_cast<const char*>(sami), size);
-    srt = ConvertBytes(input, CodePageDecoderFor(codePage), cues);
+    srt = ConvertBytes(input, CodePageDecoderFor(codePage), cues,
+                       utf8 != 0 ? SrtEncoding::kUtf8 : SrtEncoding::kUtf16Le);
   }
-  if (utf8 != 0) srt = Utf8SrtFromProgramSrt(srt);
   auto* out = static_cast<unsigned char*>(std::malloc(srt.empty() ? 1 : srt.size()));
   if (out == nullptr) return nullptr;
   std::memcpy(out, srt.data(), srt.size());

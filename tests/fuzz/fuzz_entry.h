@@ -7,10 +7,10 @@
 // output stream into bytes in memory. Each conversion must end, close
 // its output successfully and leave an SRT file whose shape holds whatever
 // the input was, and be byte for byte what the reference conversion
-// (ConvertStreamReference) writes. Inputs that several modes must read alike
-// are also compared across modes: a valid UTF-8 input reads the same in the
-// ANSI mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and,
-// transcoded, in the UTF-16 mode; a byte-order mark in front changes nothing.
+// (ConvertStreamReference, tests/support/reference_conversion.h) writes. Inputs that several modes
+// must read alike are also compared across modes: a valid UTF-8 input reads the same in the ANSI
+// mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the UTF-16 mode;
+// a byte-order mark in front changes nothing.
 #ifndef LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 #define LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 
@@ -19,9 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "convert/file_conversion.h"
+#include "tests/support/reference_conversion.h"
 #include "text/char_decoding.h"
 #include "text/text_stream.h"
+#include "text/utf16.h"
 
 namespace fuzzing {
 
@@ -63,36 +64,8 @@ inline std::string CheckSrtShape(const std::string& srt, size_t inputSize) {
   return std::string();
 }
 
-// The bytes of the .srt that `bytes` read in `mode` converts to, by the
-// one-pass conversion or by the reference one.
-inline bool ConvertWith(const std::string& bytes, StreamMode mode, const std::string& codePage,
-                        bool reference, std::string& srt) {
-  TextStream input;
-  OpenTextStreamOverBytes(input, bytes, mode,
-                          &CodePageDecoderFor(codePage.empty() ? "CP1252" : codePage));
-  TextStream output;
-  OpenOutputStreamInMemory(output, srt);
-  const std::int64_t seekUnit = mode == StreamMode::Utf16Binary ? 2 : 1;
-  if (reference) {
-    ConvertStreamReference(input, output, seekUnit);
-  } else {
-    ConvertStream(input, output, seekUnit);
-  }
-  CloseTextStream(input);
-  return CloseTextStream(output);
-}
-
-// Empty when the one-pass conversion writes what the reference writes.
-inline std::string CompareWithReference(const std::string& bytes, StreamMode mode,
-                                        const std::string& codePage, const std::string& srt) {
-  std::string expected;
-  if (!ConvertWith(bytes, mode, codePage, true, expected))
-    return "the reference output could not be written";
-  if (expected == srt) return std::string();
-  size_t at = 0;
-  while (at < srt.size() && at < expected.size() && srt[at] == expected[at]) ++at;
-  return "differs from the reference conversion at output byte " + std::to_string(at);
-}
+using oracle::CompareWithReference;
+using oracle::ConvertWith;
 
 // Converts `bytes` read in `mode`. For the ANSI mode, `codePage` (CP1252
 // when empty) decodes what is not valid UTF-8. The output must be what the
@@ -105,7 +78,8 @@ inline Conversion ConvertInMode(const std::string& bytes, StreamMode mode,
     return result;
   }
   result.failure = CheckSrtShape(result.srt, bytes.size());
-  if (result.failure.empty()) result.failure = CompareWithReference(bytes, mode, codePage, result.srt);
+  if (result.failure.empty())
+    result.failure = CompareWithReference(bytes, mode, codePage, result.srt);
   return result;
 }
 
@@ -137,10 +111,10 @@ inline bool TranscodeUtf8ToUtf16(const std::string& utf8, std::string& utf16) {
       if ((trail & 0xC0) != 0x80) return false;
       cp = cp << 6 | (trail & 0x3Fu);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp < minimum || cp > 0x10FFFF || IsSurrogate(cp)) return false;
     if (cp >= 0x10000) {
-      put(0xD800 + ((cp - 0x10000) >> 10));
-      put(0xDC00 + (cp & 0x3FF));
+      put(LeadSurrogateOf(cp));
+      put(TrailSurrogateOf(cp));
     } else {
       put(cp);
     }

@@ -1,0 +1,570 @@
+#include "convert/block_scanner.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "convert/caption_cleanup.h"
+
+namespace {
+
+// The next character as the stream's ReadChar returns it, or kNoMoreInput; U+FFFF
+// comes back as itself, which ends a read like the end does. Invalid UTF-8
+// from `checkedFrom` on marks the input.
+inline std::int32_t Next(ScanInput& in, ReadPosition& cur, size_t checkedFrom) {
+  const size_t at = cur.at;
+  bool utf8Error = false;
+  const std::int32_t c = ReadUnitAt(in.data, in.size, in.utf16, in.codePage, cur, utf8Error);
+  if (utf8Error && in.checking && at >= checkedFrom) in.invalid = true;
+  return c;
+}
+
+constexpr std::uint64_t kLanes = 0x0001000100010001ull;
+
+// The top bit of each lane of `word` that is zero, and possibly of lanes above
+// one that is (the borrow runs on): never set when no lane is zero.
+inline std::uint64_t ZeroLanes(std::uint64_t word) {
+  return (word - kLanes) & ~word & 0x8000800080008000ull;
+}
+
+// Of four units in `word`, the lowest set bit marks the first that needs more
+// than copying in a text run: '<', U+FFFF, CR, LF, '&' or ';', or one of a few
+// others taken along with them (the rest of 0x08-0x0F, '8' to '?', U+FFF8 to
+// U+FFFE), which then go the unit-by-unit way. Zero when all four are plain.
+inline std::uint64_t TextRunStops(std::uint64_t word) {
+  const std::uint64_t low3 = word | 7 * kLanes;
+  return ZeroLanes(low3 ^ 0x000F * kLanes) | ZeroLanes(low3 ^ 0x003F * kLanes) |
+         ZeroLanes(low3 ^ 0xFFFF * kLanes) | ZeroLanes(word ^ u'&' * kLanes);
+}
+
+// A sequential read from `from` runs through validUpTo at a character
+// boundary; what it decodes from there on has been checked as it went.
+void CheckedThrough(ScanInput& in, size_t end) {
+  if (end > in.validUpTo) in.validUpTo = end;
+}
+
+enum class TagKind { kOther, kSync, kBreak };
+
+constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+
+// The top bit of each byte of `word` that is zero, and possibly of bytes
+// above one that is: never set when no byte is zero.
+inline std::uint64_t ZeroBytes(std::uint64_t word) {
+  return (word - kBytes) & ~word & 0x8080808080808080ull;
+}
+
+// Eight bytes (four UTF-16LE units), the first in the low bits, whatever the
+// machine's byte order.
+inline std::uint64_t LoadEightBytes(const unsigned char* p) {
+  std::uint64_t word = 0;
+  for (size_t k = 0; k < 8; ++k) word |= std::uint64_t{p[k]} << (8 * k);
+  return word;
+}
+
+// Finds the '>' of a plain tag from `at`, in characters of kStep bytes (1:
+// bytes of ASCII-compatible input; 2: UTF-16LE units). False at the end of
+// the input or at the first character that is not ASCII, is '<' or is CR.
+template <size_t kStep>
+bool FindPlainTagEnd(const unsigned char* data, size_t size, size_t& at) {
+  // Eight bytes a step: the lowest marked byte is the first that is '<', '>'
+  // or CR (or, in UTF-16, the first unit beyond ASCII).
+  while (size - at >= 8) {
+    const std::uint64_t word = LoadEightBytes(data + at);
+    const std::uint64_t angle = word | 2 * (kStep == 1 ? kBytes : kLanes);  // '<' and '>' alike
+    std::uint64_t marks;
+    if (kStep == 1) {
+      marks = ZeroBytes(angle ^ u'>' * kBytes) | ZeroBytes(word ^ u'\r' * kBytes) |
+              (word & 0x8080808080808080ull);
+    } else {
+      // A unit's high byte must be 0 and its low byte ASCII.
+      const std::uint64_t beyond = word & 0xFF80FF80FF80FF80ull;
+      const std::uint64_t wide =
+          (((beyond & 0x7FFF7FFF7FFF7FFFull) + 0x7FFF7FFF7FFF7FFFull) | beyond) &
+          0x8000800080008000ull;
+      marks = ZeroLanes(angle ^ u'>' * kLanes) | ZeroLanes(word ^ u'\r' * kLanes) | wide;
+    }
+    if (marks != 0) {
+      at += static_cast<size_t>(__builtin_ctzll(marks) / 8) / kStep * kStep;
+      break;
+    }
+    at += 8;
+  }
+  for (;;) {
+    if (size - at < kStep || at >= size) return false;
+    const unsigned char b = data[at];
+    if (kStep == 2 && data[at + 1] != 0) return false;
+    if (b == '>') return true;
+    if (b >= 0x80 || b == '<' || b == '\r') return false;
+    at += kStep;
+  }
+}
+
+// A plain tag read: what it is, and for a sync tag its time as ScanSyncTime
+// gives it (`scanned` false and `time` 0 when it does not scan).
+struct PlainTag {
+  TagKind kind = TagKind::kOther;
+  bool scanned = false;
+  std::int32_t time = 0;
+};
+
+template <size_t kStep>
+bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+  const unsigned char* const data = in.data;
+  const size_t first = cur.at - kStep;  // the '<'
+  size_t at = cur.at;
+  if (!FindPlainTagEnd<kStep>(data, in.size, at)) return false;
+  cur.at = at + kStep;
+  const size_t length = (cur.at - first) / kStep;
+  tag.kind = TagKind::kOther;
+  if (length >= kSyncTagStart.size()) {
+    for (size_t k = 1; k < kSyncTagStart.size(); ++k)
+      if (in.lower[data[first + k * kStep]] != kSyncTagStart[k]) return true;
+    tag.kind = TagKind::kSync;
+    std::int32_t ms = 0;
+    const auto charAt = [&in, data, first](size_t k) { return in.lower[data[first + k * kStep]]; };
+    tag.scanned = ScanSyncTimeAt(charAt, length, ms);
+    tag.time = tag.scanned ? ms : 0;
+  } else if (length == 4 || length == 5) {
+    char16_t lowered[5];
+    for (size_t k = 0; k < length; ++k) lowered[k] = in.lower[data[first + k * kStep]];
+    if (IsBreakTag(WideView(lowered, length))) tag.kind = TagKind::kBreak;
+  }
+  return true;
+}
+
+// Reads the common tag whose '<' has just been read without collecting it:
+// ASCII characters other than CR and '<' through its '>', all in the input.
+// A sync tag and a break tag are told from the rest by their lowercase
+// through the table, and `cur` is left past the '>'. Any other tag (one that
+// runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
+// left to ReadTag: false, and `cur` is not moved.
+inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+  return in.utf16 ? ReadPlainTagIn<2>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
+}
+
+// Whether the plain tag [from, to) holds a ';' once lowercased.
+bool PlainTagHasSemicolon(const ScanInput& in, size_t from, size_t to) {
+  for (size_t i = from; i < to; i += in.utf16 ? 2 : 1)
+    if (in.lower[in.data[i]] == u';') return true;
+  return false;
+}
+
+// Drops "&n" through the next ';' from the run units[runStart, size): an
+// entity such as "&nbsp;" leaves nothing, not even a space. An "&n" with no
+// ';' after it in the run stays (and `unterminated` is set): whether it goes
+// depends on what follows the run.
+void StripEntities(WideBuffer& units, size_t runStart, bool& unterminated) {
+  char16_t* u = units.data();
+  size_t out = runStart;
+  size_t i = runStart;
+  const size_t size = units.size;
+  while (i < size) {
+    if (u[i] == u'&' && i + 1 < size && u[i + 1] == u'n') {
+      size_t semicolon = i + 2;
+      while (semicolon < size && u[semicolon] != u';') ++semicolon;
+      if (semicolon < size) {
+        i = semicolon + 1;
+        continue;
+      }
+      unterminated = true;
+      while (i < size) u[out++] = u[i++];
+      break;
+    }
+    u[out++] = u[i++];
+  }
+  units.size = out;
+}
+
+void TrimLine(WideBuffer& units, size_t lineStart) {
+  char16_t* u = units.data();
+  size_t begin = lineStart;
+  size_t end = units.size;
+  TrimRange(u, begin, end);
+  if (begin != lineStart) std::char_traits<char16_t>::move(u + lineStart, u + begin, end - begin);
+  units.size = lineStart + (end - begin);
+}
+
+// A break tag: the line so far is trimmed, and the next one begins.
+void BreakLine(WideBuffer& caption, size_t& lineStart) {
+  TrimLine(caption, lineStart);
+  caption.Reserve(1);
+  caption.data()[caption.size++] = u'\n';
+  lineStart = caption.size;
+}
+
+// How a tag read by ReadTag ended, and where its last '<' stands, in the
+// input and in the tag.
+struct TagRead {
+  bool closed = false;      // false: the input (or a U+FFFF) came before its '>'
+  bool endOfInput = false;  // the input itself ended
+  size_t lastLess = 0;
+  size_t lastLessIndex = 0;
+};
+
+// ASCII other than CR, '<' and '>' into the tag in bulk, lowercased through the
+// table; true when the tag's room ran out before the run did.
+bool CopyTagRun(const ScanInput& in, ReadPosition& cur, WideBuffer& tag) {
+  size_t at = cur.at;
+  tag.Reserve(64);
+  char16_t* u = tag.data();
+  size_t n = tag.size;
+  const size_t room = tag.capacity;
+  while (n < room && at < in.size) {
+    const unsigned char b = in.data[at];
+    if (b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
+    u[n++] = in.lower[b];
+    ++at;
+  }
+  tag.size = n;
+  cur.at = at;
+  return n == room;
+}
+
+// Reads a tag whose '<' has just been read (at byte `at`) into scanner.tag,
+// lowercased.
+TagRead ReadTag(BlockScanner& scanner, ReadPosition& cur, size_t at, size_t checkedFrom) {
+  ScanInput& in = scanner.in;
+  WideBuffer& tag = scanner.tag;
+  TagRead read;
+  read.lastLess = at;
+  tag.size = 0;
+  tag.Reserve(64);
+  tag.data()[tag.size++] = u'<';
+  for (;;) {
+    if (cur.pendingLow == 0 && !in.utf16 && CopyTagRun(in, cur, tag)) continue;
+    const size_t here = cur.at;
+    const std::int32_t c = Next(in, cur, checkedFrom);
+    if (c == kNoMoreInput || c == kEndOfInput) {
+      read.endOfInput = c == kNoMoreInput;
+      return read;
+    }
+    tag.Reserve(1);
+    if (c == u'<') {
+      read.lastLess = here;
+      read.lastLessIndex = tag.size;
+    }
+    tag.data()[tag.size++] = c < 0x80 ? in.lower[c] : ToLowerUnit(static_cast<char16_t>(c));
+    if (c == u'>') {
+      read.closed = true;
+      return read;
+    }
+  }
+}
+
+// The time of a block's last tag, which is the block's end when it scans.
+struct Tail {
+  bool scanned = false;
+  std::int32_t time = 0;
+};
+
+// The tail of a tag holding '<' inside: what follows its last '<'.
+Tail TailOf(const WideBuffer& tag, size_t lastLessIndex) {
+  Tail tail;
+  if (lastLessIndex + 1 >= tag.size || tag.buffer.get()[lastLessIndex + 1] != u's') return tail;
+  tail.scanned = ScanSyncTime(tag.View().substr(lastLessIndex), tail.time);  // 0 when not
+  return tail;
+}
+
+// One read through the input.
+struct ReadState {
+  ReadPosition cur;
+  size_t checkedFrom = 0;  // decoding checks UTF-8 from here on
+  bool endOfInput = false;
+  Tail tail;
+  size_t lineStart = 0;       // the caption's current line
+  bool unterminated = false;  // an "&n" still waits for a ';'
+  bool needsFallback = false;
+};
+
+ReadState StartRead(ScanInput& in, size_t from) {
+  CheckUtf8UpTo(in, from);
+  ReadState read;
+  read.checkedFrom = in.validUpTo;
+  read.cur.at = from;
+  return read;
+}
+
+struct OpeningTag {
+  size_t at = 0;
+  size_t lastLess = 0;
+  std::int32_t start = 0;
+  Tail tail;
+};
+
+// Reads on through the next sync tag; false when the input (or a U+FFFF) ends
+// first. Everything before it is dropped.
+bool FindSyncTag(BlockScanner& scanner, ReadState& read, OpeningTag& found) {
+  for (;;) {
+    const size_t at = read.cur.at;
+    const std::int32_t c = Next(scanner.in, read.cur, read.checkedFrom);
+    if (c == kNoMoreInput || c == kEndOfInput) {
+      read.endOfInput = c == kNoMoreInput;
+      return false;
+    }
+    if (c != u'<') continue;
+    PlainTag plain;
+    if (ReadPlainTag(scanner.in, read.cur, plain)) {
+      if (plain.kind != TagKind::kSync) continue;
+      found = {at, at, plain.time, {plain.scanned, plain.time}};
+      return true;
+    }
+    const TagRead tag = ReadTag(scanner, read.cur, at, read.checkedFrom);
+    if (!tag.closed) {
+      read.endOfInput = tag.endOfInput;
+      return false;
+    }
+    const WideView text = scanner.tag.View();
+    if (IsSyncTag(text)) {
+      std::int32_t start = 0;  // a start that does not scan is 0
+      ScanSyncTime(text, start);
+      found = {at, tag.lastLess, start, TailOf(scanner.tag, tag.lastLessIndex)};
+      return true;
+    }
+  }
+}
+
+// What a run of caption text held, for the entity step.
+struct RunMarks {
+  bool ampersand = false;
+  bool semicolon = false;
+};
+
+// UTF-16 caption text into the caption in bulk, up to the first unit that
+// needs more than copying; true when the caption's room ran out first.
+bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+  const size_t size = in.size;
+  size_t at = cur.at;
+  caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
+  char16_t* u = caption.data();
+  size_t n = caption.size;
+  const size_t room = caption.capacity;
+  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool semicolon = false;
+  while (n < room && size - at >= 2 && at < size) {
+    if (room - n >= 4 && size - at >= 8) {
+      // Four units a step; those before the first that may need more than
+      // copying are kept, and that one is read below.
+      const std::uint64_t word = LoadEightBytes(in.data + at);
+      const std::uint64_t stops = TextRunStops(word);
+      for (size_t k = 0; k < 4; ++k) u[n + k] = static_cast<char16_t>(word >> (16 * k));
+      if (stops == 0) {
+        n += 4;
+        at += 8;
+        continue;
+      }
+      const auto plain = static_cast<size_t>(__builtin_ctzll(stops) / 16);
+      n += plain;
+      at += 2 * plain;
+    }
+    const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
+    if (unit == u'<' || unit == kEndOfInput) break;
+    at += 2;
+    if (unit == u'\r' || unit == u'\n') continue;
+    ampersand |= unit == u'&';
+    semicolon |= unit == u';';
+    u[n++] = unit;
+  }
+  marks.ampersand |= ampersand;
+  marks.semicolon |= semicolon;
+  caption.size = n;
+  cur.at = at;
+  return n == room;
+}
+
+// The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
+// three-byte characters, which are valid and so need no check.
+bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+  const size_t size = in.size;
+  size_t at = cur.at;
+  caption.Reserve(size - at < 256 ? size - at + 1 : 256);
+  char16_t* u = caption.data();
+  size_t n = caption.size;
+  const size_t room = caption.capacity;
+  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool semicolon = false;
+  const bool utf8 = in.codePage == nullptr;
+  while (n < room && at < size) {
+    const unsigned char b = in.data[at];
+    if (b >= 0x80) {
+      const size_t length = utf8 ? PlainUtf8Length(in.data + at, size - at, u[n]) : 0;
+      if (length == 0) break;
+      ++n;
+      at += length;
+      continue;
+    }
+    if (b == '<') break;
+    ++at;
+    if (b == '\r' || b == '\n') continue;
+    ampersand |= b == '&';
+    semicolon |= b == ';';
+    u[n++] = b;
+  }
+  marks.ampersand |= ampersand;
+  marks.semicolon |= semicolon;
+  caption.size = n;
+  cur.at = at;
+  return n == room;
+}
+
+// Reads caption text up to the next tag: CR and LF dropped, the rest kept as
+// it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
+std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption, RunMarks& marks,
+                            size_t& tagAt) {
+  for (;;) {
+    if (read.cur.pendingLow == 0) {
+      const bool full = in.utf16 ? CopyUtf16Run(in, read.cur, caption, marks)
+                                 : CopyByteRun(in, read.cur, caption, marks);
+      if (full) continue;
+    }
+    tagAt = read.cur.at;
+    const std::int32_t c = Next(in, read.cur, read.checkedFrom);
+    if (c == kNoMoreInput || c == kEndOfInput || c == u'<') return c;
+    if (c == u'\r' || c == u'\n') continue;
+    marks.ampersand |= c == u'&';
+    marks.semicolon |= c == u';';
+    caption.Reserve(1);
+    caption.data()[caption.size++] = static_cast<char16_t>(c);
+  }
+}
+
+// Reads the tag whose '<' stands at byte `at` inside the block: a break tag
+// breaks the line, a sync tag closes the block and is remembered as the next
+// block's opening tag. False when the block ends with it (a sync tag, or the
+// input cutting the tag off).
+bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan& block) {
+  PlainTag plain;
+  if (ReadPlainTag(scanner.in, read.cur, plain)) {
+    if (read.unterminated && PlainTagHasSemicolon(scanner.in, at, read.cur.at))
+      read.needsFallback = true;
+    block.lastTagAt = at;
+    read.tail = {plain.scanned, plain.time};
+    if (plain.kind == TagKind::kSync) {
+      scanner.hint = {true, at, read.cur.at, plain.scanned, plain.time};
+      return false;
+    }
+    if (plain.kind == TagKind::kBreak) BreakLine(block.caption, read.lineStart);
+    return true;
+  }
+  const TagRead tag = ReadTag(scanner, read.cur, at, read.checkedFrom);
+  if (!tag.closed) {
+    read.endOfInput = tag.endOfInput;
+    return false;
+  }
+  const WideView text = scanner.tag.View();
+  if (read.unterminated && text.find(u';') != WideView::npos) read.needsFallback = true;
+  block.lastTagAt = tag.lastLess;
+  read.tail = TailOf(scanner.tag, tag.lastLessIndex);
+  if (IsSyncTag(text)) {
+    // With a '<' inside, the next block opens at that '<', not at this tag.
+    if (tag.lastLessIndex == 0)
+      scanner.hint = {true, at, read.cur.at, read.tail.scanned, read.tail.time};
+    return false;
+  }
+  if (IsBreakTag(text)) BreakLine(block.caption, read.lineStart);
+  return true;
+}
+
+// The caption from the opening tag on, cleaned as it is read.
+void ReadCaption(BlockScanner& scanner, ReadState& read, BlockScan& block) {
+  for (;;) {
+    const size_t runStart = block.caption.size;
+    RunMarks marks;
+    size_t tagAt = 0;
+    const std::int32_t c = ReadCaptionRun(scanner.in, read, block.caption, marks, tagAt);
+    // The cleaning drops an "&n" through the next ';' even past tags, which
+    // the scan has already dropped: a ';' after an open "&n" in an earlier
+    // run leaves the block to the fallback.
+    if (marks.semicolon && read.unterminated) read.needsFallback = true;
+    if (marks.ampersand) StripEntities(block.caption, runStart, read.unterminated);
+    if (c != u'<') {
+      read.endOfInput = c == kNoMoreInput;
+      return;
+    }
+    if (!ReadCaptionTag(scanner, read, tagAt, block)) return;
+  }
+}
+
+// The block's caption as the fallback reads it.
+void FallBack(BlockScanner& scanner, BlockScan& block) {
+  CueTimes times;
+  WideString caption;
+  ParseSyncBlock(ReadBlockText(scanner, block.from), times, caption);
+  block.caption.Assign(caption);
+}
+
+}  // namespace
+
+void StartScanner(BlockScanner& scanner, TextStream& stream) {
+  scanner.stream = &stream;
+  ScanInput& in = scanner.in;
+  in.data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
+  in.size = stream.bytes.size();
+  in.utf16 = stream.mode == StreamMode::Utf16Binary;
+  for (char16_t c = 0; c < 128; ++c) in.lower[c] = ToLowerUnit(c);
+  // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
+  in.checking = ReadAnsiAsUtf8(stream);
+  in.codePage = stream.codePage;
+}
+
+void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
+  block.from = from;
+  block.empty = true;
+  block.caption.size = 0;
+  ReadState read = StartRead(scanner.in, from);
+  OpeningTag opening;
+  if (scanner.hint.valid && scanner.hint.at == from) {
+    const OpeningHint& hint = scanner.hint;
+    opening = {from, from, hint.time, {hint.scanned, hint.time}};
+    read.cur.at = hint.after;
+    block.empty = false;
+  } else {
+    block.empty = !FindSyncTag(scanner, read, opening);
+  }
+  if (!block.empty) {
+    scanner.hint.valid = false;
+    block.openingTagAt = opening.at;
+    block.lastTagAt = opening.lastLess;
+    block.times.start = opening.start;
+    read.tail = opening.tail;
+    ReadCaption(scanner, read, block);
+    block.times.end = read.tail.scanned ? read.tail.time : block.times.start;
+  }
+  block.end = read.cur.at;
+  block.hitEnd = read.endOfInput;
+  CheckedThrough(scanner.in, read.cur.at);
+  if (block.empty) return;
+  if (read.needsFallback) {
+    FallBack(scanner, block);
+  } else {
+    // Lines trimmed, the whole caption loses the empty lines at its ends.
+    TrimLine(block.caption, read.lineStart);
+    TrimLine(block.caption, 0);
+  }
+}
+
+void SkipHeader(BlockScanner& scanner, size_t& position, bool& atEnd) {
+  ReadState read = StartRead(scanner.in, position);
+  OpeningTag found;
+  if (FindSyncTag(scanner, read, found)) {
+    position = found.at;
+  } else {
+    position = read.cur.at;
+    atEnd = read.endOfInput;
+  }
+  CheckedThrough(scanner.in, read.cur.at);
+}
+
+WideString ReadBlockText(BlockScanner& scanner, size_t from) {
+  MoveTo(*scanner.stream, from);
+  return ReadSyncBlock(*scanner.stream).text;
+}
+
+void CheckUtf8UpTo(ScanInput& in, size_t to) {
+  if (!in.checking || in.invalid) return;
+  const size_t reached = CheckUtf8(in.data, in.size, in.validUpTo, to);
+  if (reached == kInvalidUtf8) {
+    in.invalid = true;
+  } else if (reached > in.validUpTo) {
+    in.validUpTo = reached;
+  }
+}

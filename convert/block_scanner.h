@@ -1,0 +1,88 @@
+// Reading sync blocks in one pass over the input's bytes.
+//
+// A block is never read into text to be parsed later: the scan takes the sync
+// times from the tags as they are read and builds the caption as it goes, the
+// way the three cleaning steps (caption_cleanup.h) would have left it.
+// Positions are byte offsets into the input, as the stream's are, so every move
+// lands where ReadSyncBlock's would.
+//
+// Where the scan cannot see the cleaned result (an "&n" whose ';' lies past a
+// tag), the block is read again by ReadSyncBlock and ParseSyncBlock, the
+// scalar routine the scan falls back on.
+//
+// ANSI input is decoded as UTF-8 while it stays valid, and checked as it is
+// decoded; the first invalid sequence marks the input, and the caller starts
+// over in the code page.
+#ifndef LUMENTRACE_CONVERT_BLOCK_SCANNER_H_
+#define LUMENTRACE_CONVERT_BLOCK_SCANNER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "convert/sync_block.h"
+#include "text/char_decoding.h"
+#include "text/text_stream.h"
+#include "text/wide_buffer.h"
+#include "text/wide_string.h"
+
+struct ScanInput {
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  bool utf16 = false;
+  CodePageDecoder* codePage = nullptr;  // null: UTF-8
+  // ANSI input read as UTF-8 until proven otherwise: [0, validUpTo) is known
+  // to be valid UTF-8 ending at a character boundary; `invalid` is set once an
+  // invalid sequence is met at or after it.
+  bool checking = false;
+  size_t validUpTo = 0;
+  bool invalid = false;
+  char16_t lower[128] = {};  // the locale's lower case of each ASCII character
+};
+
+// What a read from one position gives: the block's positions, its times and
+// its caption, and where the read left the input.
+struct BlockScan {
+  bool empty = true;
+  size_t from = 0;
+  size_t openingTagAt = 0;
+  size_t lastTagAt = 0;
+  size_t end = 0;
+  bool hitEnd = false;  // the read met the end of the input (the stream's end indicator)
+  CueTimes times;
+  WideBuffer caption;
+};
+
+// The opening sync tag of a block that starts where the last block's closing
+// tag began: the scan that read it need not read it again.
+struct OpeningHint {
+  bool valid = false;
+  size_t at = 0;
+  size_t after = 0;
+  bool scanned = false;
+  std::int32_t time = 0;
+};
+
+struct BlockScanner {
+  ScanInput in;
+  TextStream* stream = nullptr;  // the same bytes, for the fallback reads
+  WideBuffer tag;                // the tag being read, lowercased
+  OpeningHint hint;
+};
+
+// Prepares a scanner over the stream's bytes, in the stream's reading.
+void StartScanner(BlockScanner& scanner, TextStream& stream);
+
+// Reads the block at `from` as ReadSyncBlock and ParseSyncBlock would.
+void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block);
+
+// Moves `position` to the '<' of the first sync tag, or to where the input (or
+// a U+FFFF) stopped the search, setting `atEnd` at the end of the input.
+void SkipHeader(BlockScanner& scanner, size_t& position, bool& atEnd);
+
+// The block at `from` as ReadSyncBlock reads it.
+WideString ReadBlockText(BlockScanner& scanner, size_t from);
+
+// Checks ANSI input read as UTF-8 through `to`; sets in.invalid when it is not.
+void CheckUtf8UpTo(ScanInput& in, size_t to);
+
+#endif  // LUMENTRACE_CONVERT_BLOCK_SCANNER_H_

@@ -1,0 +1,187 @@
+// The pass loop over the block scanner (block_scanner.h).
+//
+// A block is read twice on purpose: its closing sync tag is the next block's
+// opening tag. After a read the input goes back to the block's last '<' (its
+// closing tag's, as a rule), so the next read starts there. Each pass reads
+// the current block and the one after it; nothing but the input's position,
+// its end indicator and the cue count carries over from one pass to the next.
+#include "convert/conversion.h"
+
+#include <utility>
+
+#include "convert/block_scanner.h"
+#include "convert/sync_block.h"
+#include "text/text_stream.h"
+
+namespace {
+
+struct Converter {
+  BlockScanner scanner;
+  BlockScan memo;  // the block that ended a merged run, read again next pass
+  bool memoValid = false;
+  SrtWriter* writer = nullptr;
+};
+
+// The input's position and end indicator.
+struct Place {
+  size_t at = 0;
+  bool atEnd = false;
+};
+
+void Read(Converter& conv, Place& place, BlockScan& block) {
+  if (conv.memoValid && conv.memo.from == place.at) {
+    std::swap(block, conv.memo);
+    conv.memoValid = false;
+  } else {
+    ScanBlock(conv.scanner, place.at, block);
+  }
+  place.at = block.end;
+  if (block.hitEnd) place.atEnd = true;
+}
+
+// A block with no tag after its opening one (the last block of a file without
+// closing tags) has nothing to go back to: the input stays where the read left
+// it, so that block is never read again.
+void MoveBackToLastTag(Place& place, const BlockScan& block) {
+  if (block.lastTagAt != block.openingTagAt) {
+    place.at = block.lastTagAt;
+    place.atEnd = false;
+  }
+}
+
+bool SameCaption(const BlockScan& a, const BlockScan& b) {
+  return a.caption.View() == b.caption.View();
+}
+
+void WriteCue(Converter& conv, const BlockScan& block) {
+  WriteCue(*conv.writer, block.times.start, block.times.end, block.caption.View());
+}
+
+// The current block's caption repeats in the lookahead: read on while blocks
+// repeat it, then write one cue spanning the run. The span is the current block
+// up to its last '<' followed by the last repeating block from its last '<', so
+// it runs from the current block's start to the start of the block that ended
+// the run (or, when the input ends, to whatever the final tag says). It is
+// built once, after the run, from the two blocks' text.
+void WriteMergedRun(Converter& conv, Place& place, const BlockScan& current, BlockScan& latest) {
+  size_t lastRepeatFrom = latest.from;
+  size_t endingReadFrom = 0;
+  bool endedByBlock = false;
+  for (;;) {
+    const size_t readFrom = place.at;
+    Read(conv, place, latest);
+    if (latest.empty) break;
+    MoveBackToLastTag(place, latest);
+    if (!SameCaption(latest, current)) {
+      endedByBlock = true;
+      endingReadFrom = readFrom;
+      break;
+    }
+    lastRepeatFrom = readFrom;
+  }
+  if (conv.scanner.in.invalid) return;
+  const WideString first = ReadBlockText(conv.scanner, current.from);
+  const WideString last = ReadBlockText(conv.scanner, lastRepeatFrom);
+  WideString span = Left(first, ReverseFind(first, u'<'));
+  const std::int64_t lastOpen = ReverseFind(last, u'<');
+  span.append(last, lastOpen < 0 ? 0 : static_cast<size_t>(lastOpen), WideString::npos);
+  CueTimes times;
+  WideString caption;
+  ParseSyncBlock(span, times, caption);
+  WriteCue(*conv.writer, times.start, times.end, caption);
+  // The block that ended the run has not been written: the next pass starts with it.
+  if (endedByBlock) {
+    std::swap(conv.memo, latest);
+    conv.memoValid = true;
+    place.at = endingReadFrom;
+    place.atEnd = false;
+  }
+}
+
+// One attempt at the whole conversion; false when ANSI input turned out not to
+// be valid UTF-8 (nothing it wrote is to be kept).
+bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
+  Place place;
+  place.at = startAt;
+  SkipHeader(conv.scanner, place.at, place.atEnd);
+  BlockScan current;
+  BlockScan next;
+  constexpr size_t kTypicalCaption = 256;
+  current.caption.Reserve(kTypicalCaption);
+  next.caption.Reserve(kTypicalCaption);
+  const bool& invalid = conv.scanner.in.invalid;
+  for (;;) {
+    if (invalid) return false;
+    Read(conv, place, current);
+    if (current.empty) break;
+    MoveBackToLastTag(place, current);
+
+    Read(conv, place, next);
+    if (next.empty) {
+      // An empty block's seek-back length is -1: moving back by it moves the
+      // input one unit forward, past the end, which clears the end indicator.
+      place.at += static_cast<size_t>(seekUnit);
+      place.atEnd = false;
+    } else {
+      MoveBackToLastTag(place, next);
+    }
+    if (invalid) return false;
+
+    if (current.caption.size == 0) {
+      // A clearing block: it only serves as the end time of the block before it.
+      if (next.caption.size != 0) WriteCue(conv, next);
+    } else if (!SameCaption(current, next)) {
+      WriteCue(conv, current);
+      if (next.caption.size != 0) WriteCue(conv, next);
+    } else {
+      // A repeat is merged only when it begins at the current block of a pass;
+      // a lookahead repeated by the block after it becomes a cue of its own.
+      WriteMergedRun(conv, place, current, next);
+    }
+    if (place.atEnd) break;
+  }
+  CheckUtf8UpTo(conv.scanner.in, conv.scanner.in.size);
+  return !invalid;
+}
+
+}  // namespace
+
+std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDecoder& codePage,
+                         SrtSink sink, SrtEncoding output, AnsiReading ansi) {
+  TextStream input;
+  const StreamMode mode = StreamModeFor(encoding);
+  OpenTextStreamOverBytes(input, std::move(sami), mode, &codePage);
+  if (mode == StreamMode::AnsiText && ansi == AnsiReading::kCodePage) {
+    input.readingChosen = true;
+    ReadAnsiInCodePage(input);
+  }
+  // Bytes per character in the input's moves.
+  const std::int64_t seekUnit = encoding == EncodingUnicode ? 2 : 1;
+  const size_t startAt = Position(input);
+  SrtWriter writer;
+  StartSrt(writer, sink, output);
+  Converter conv;
+  conv.writer = &writer;
+  StartScanner(conv.scanner, input);
+  if (!Run(conv, startAt, seekUnit)) {
+    // Not valid UTF-8: everything again in the code page.
+    RestartSrt(writer);
+    ReadAnsiInCodePage(input);
+    Converter again;
+    again.writer = &writer;
+    StartScanner(again.scanner, input);
+    Run(again, startAt, seekUnit);
+  }
+  FinishSrt(writer);
+  return writer.next - 1;
+}
+
+std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage, std::int32_t* cues,
+                         SrtEncoding output) {
+  const SourceEncoding encoding =
+      EncodingOfFirstByte(sami.empty() ? 0 : static_cast<unsigned char>(sami[0]));
+  std::string srt;
+  const std::int32_t written = ConvertSami(sami, encoding, codePage, StringSink(srt), output);
+  if (cues != nullptr) *cues = written;
+  return srt;
+}

@@ -1,0 +1,57 @@
+#include "driver/file_conversion.h"
+
+#include <string>
+#include <utility>
+
+#include "convert/conversion.h"
+#include "driver/console_name.h"
+#include "driver/path_names.h"
+#include "platform/code_page.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/output_file.h"
+#include "text/code_page_names.h"
+
+namespace {
+
+SrtSink FileSink(OutputFile& file) {
+  SrtSink sink;
+  sink.context = &file;
+  sink.write = [](void* context, const char* bytes, size_t size) {
+    WriteOutputBytes(*static_cast<OutputFile*>(context), bytes, size);
+  };
+  sink.restart = [](void* context) { RestartOutput(*static_cast<OutputFile*>(context)); };
+  return sink;
+}
+
+}  // namespace
+
+SourceEncoding DetectEncoding(WideView path) {
+  const int first = ReadFirstByte(path);
+  return first < 0 ? EncodingUnreadable : EncodingOfFirstByte(first);
+}
+
+int ConvertFile(const WideString& path) {
+  if (!HasSamiExtension(path)) return 0;
+  const SourceEncoding encoding = DetectEncoding(path);
+  if (encoding == EncodingUnreadable) {
+    PrintToConsole(u"[ERROR] The data file could not be opened\n");
+    return -1;
+  }
+  std::string sami;
+  if (!ReadWholeFile(path, sami)) return -1;
+  OutputFile output;
+  if (!CreateOutputFile(output, OutputPathFor(path))) return -1;
+
+  ConvertSami(std::move(sami), encoding, CodePageDecoderFor(AnsiCodePageName()), FileSink(output));
+
+  if (!CommitOutputFile(output)) {
+    PrintToConsole(u"[ERROR] The output file could not be written\n");
+    return -1;
+  }
+  WideString message = u"[SUCCESS] '";
+  message += ShownOnConsole(FindFileName(path));
+  message += u"' conversion is complete!!\n";
+  PrintToConsole(message);
+  return 0;
+}

@@ -1,0 +1,125 @@
+#include "convert/srt_output.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "text/utf16.h"
+
+namespace {
+
+struct Cue {
+  std::int32_t start, end;
+  std::u16string caption;
+};
+
+std::string Write(const std::vector<Cue>& cues, SrtEncoding encoding) {
+  std::string bytes;
+  SrtWriter writer;
+  StartSrt(writer, StringSink(bytes), encoding);
+  for (const Cue& cue : cues) WriteCue(writer, cue.start, cue.end, cue.caption);
+  FinishSrt(writer);
+  return bytes;
+}
+
+// UTF-16LE after its byte-order mark, re-encoded as UTF-8 unit by unit: a
+// surrogate pair is one character, a lone surrogate U+FFFD.
+std::string Utf16ToUtf8(const std::string& utf16) {
+  std::u32string points;
+  for (size_t i = 2; i + 1 < utf16.size(); i += 2) {
+    const char32_t unit = static_cast<unsigned char>(utf16[i]) |
+                          static_cast<char32_t>(static_cast<unsigned char>(utf16[i + 1])) << 8;
+    if (!points.empty() && IsLeadSurrogate(points.back()) && IsTrailSurrogate(unit)) {
+      points.back() = CombineSurrogates(points.back(), unit);
+    } else {
+      points.push_back(unit);
+    }
+  }
+  std::string utf8;
+  for (char32_t c : points) {
+    if (IsSurrogate(c)) c = 0xFFFD;
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+      utf8 += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+               static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      utf8 += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
+               static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return utf8;
+}
+
+}  // namespace
+
+TEST(SrtOutput, FormatsHoursMinutesSecondsAndMilliseconds) {
+  struct Case {
+    std::int32_t ms;
+    const char* text;
+  } cases[] = {
+      {0, "00:00:00,000"},
+      {1000, "00:00:01,000"},
+      {59999, "00:00:59,999"},
+      {60000, "00:01:00,000"},
+      {3600000, "01:00:00,000"},
+      {360000000, "100:00:00,000"},
+      {INT32_MAX, "596:31:23,647"},
+      // A minus sign in a time field is malformed SRT; negative times clamp to zero.
+      {-500, "00:00:00,000"},
+      {INT32_MIN, "00:00:00,000"},
+  };
+  for (const Case& c : cases) {
+    const std::string expected = std::string("1\r\n") + c.text + " --> " + c.text + "\r\nx";
+    EXPECT_EQ(Write({{c.ms, c.ms, u"x"}}, SrtEncoding::kUtf8), expected) << c.ms;
+  }
+}
+
+TEST(SrtOutput, NumbersCuesAndSeparatesThemWithAnEmptyLine) {
+  const std::string utf8 =
+      Write({{1000, 2000, u"A\nB"}, {2000, 3500, u""}, {4000, 4000, u"C"}}, SrtEncoding::kUtf8);
+  EXPECT_EQ(utf8,
+            "1\r\n00:00:01,000 --> 00:00:02,000\r\nA\r\nB\r\n\r\n"
+            "2\r\n00:00:02,000 --> 00:00:03,500\r\n\r\n\r\n"
+            "3\r\n00:00:04,000 --> 00:00:04,000\r\nC");
+  const std::string utf16 = Write({{0, 1, u"a"}}, SrtEncoding::kUtf16Le);
+  std::string ascii16 = "\xFF\xFE";
+  for (char c : std::string("1\r\n00:00:00,000 --> 00:00:00,001\r\na")) ascii16 += {c, '\0'};
+  EXPECT_EQ(utf16, ascii16);
+  EXPECT_EQ(Write({}, SrtEncoding::kUtf16Le), "\xFF\xFE");
+  EXPECT_EQ(Write({}, SrtEncoding::kUtf8), "");
+}
+
+TEST(SrtOutput, Utf8IsTheUtf16OutputReEncoded) {
+  // Beyond ASCII, surrogate pairs, lone surrogates, NUL, and a caption long
+  // enough to go out in pieces with a pair split at every piece boundary.
+  std::u16string longCaption;
+  while (longCaption.size() < 700000) longCaption += u"\uC9C0\uAE08 \xD83D\xDE00\nab\xD800";
+  std::vector<Cue> cues = {{61000, 63500, u"\uC9C0\uAE08 \uC5B4\uB514\uC57C?\nWhere are you?"},
+                           {0, 0, std::u16string(u"a\0b\xDC00", 4)},
+                           {1, 2, u"\xD83D\xDE00\xD83D"},
+                           {3, 4, longCaption},
+                           {5, 6, u"\u00E9\u0800\uFFFD\uFFFF"}};
+  for (size_t split = 0; split < 3; ++split) {
+    // Shifts the long caption against the piece size.
+    cues[3].caption.insert(0, 1, u'x');
+    const std::string utf16 = Write(cues, SrtEncoding::kUtf16Le);
+    EXPECT_EQ(Write(cues, SrtEncoding::kUtf8), Utf16ToUtf8(utf16)) << split;
+  }
+}
+
+TEST(SrtOutput, RestartDropsEverythingWritten) {
+  std::string bytes;
+  SrtWriter writer;
+  StartSrt(writer, StringSink(bytes), SrtEncoding::kUtf16Le);
+  WriteCue(writer, 0, 1, u"dropped");
+  FinishSrt(writer);
+  RestartSrt(writer);
+  WriteCue(writer, 0, 1, u"a");
+  FinishSrt(writer);
+  EXPECT_EQ(bytes, Write({{0, 1, u"a"}}, SrtEncoding::kUtf16Le));
+}
