@@ -32,3 +32,9 @@ cmake --build build-e2e-win -j"$(nproc)" --target lumentrace_tests
 ctest --test-dir build-e2e-win --output-on-failure --no-tests=error -j"$(nproc)" --repeat until-pass:3 \
   -R '^(EndToEnd|Hostile|DirectoryMode|ManualPage|Install)'
 (cd build-win && cpack -G ZIP >/dev/null && unzip -l lumentrace-*-win64.zip)
+# The zip holds the program, the licence and the guide for Notepad (UTF-8
+# with a byte-order mark, CR LF line ends).
+zip=$(ls build-win/lumentrace-*-win64.zip)
+[ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' /)" = "LICENSE/READ ME.txt/lumentrace.exe/" ]
+unzip -p "$zip" "READ ME.txt" | python3 -c 'import sys; t = sys.stdin.buffer.read()
+sys.exit(not (t.startswith(b"\xef\xbb\xbf") and t.count(b"\n") == t.count(b"\r\n") > 20))'
