@@ -12,6 +12,8 @@
 //   "waiting after Shift"          when a Shift press did not end the wait
 //   "exit status N"                after a key press (N as an unsigned number)
 //   "window:" and the window's lines, right-trimmed, up to the cursor's line
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -81,6 +83,7 @@ void PressKey(HANDLE input, WORD virtualKey, wchar_t character) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) return 2;
+  _setmode(_fileno(stdout), _O_BINARY);  // LF lines, as the test compares them
   std::wstring command = Quoted(argv[3]);
   for (int i = 4; i < argc; ++i) command += L" " + Quoted(argv[i]);
   STARTUPINFOW startup = {};
