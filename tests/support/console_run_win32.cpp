@@ -4,8 +4,8 @@
 //   lumentrace_console_run FOLDER WAIT_FOR PROGRAM ARGS...
 //
 // Runs PROGRAM with ARGS in FOLDER with CREATE_NEW_CONSOLE. Once the file
-// WAIT_FOR exists ("-": none) and a further moment has passed, the program
-// should be waiting for a key. Only then does this attach to its console:
+// WAIT_FOR exists and a further moment has passed, the program should be
+// waiting for a key. Only then does this attach to its console:
 // attached earlier, it would share the console and the program would rightly
 // not wait. Prints, one per line, what it saw:
 //   "waiting" or "exited"          whether the program was still running
@@ -94,11 +94,10 @@ int wmain(int argc, wchar_t** argv) {
     Say("cannot start");
     return 1;
   }
-  const bool waitForFile = std::wstring(argv[2]) != L"-";
-  for (int i = 0; i < 400 && waitForFile && !FileExists(argv[2]) && Running(child.hProcess); ++i) {
-    Sleep(50);
-  }
-  Sleep(2000);
+  for (int i = 0; i < 1200 && !FileExists(argv[2]) && Running(child.hProcess); ++i) Sleep(50);
+  // The file is in place before the program prints its line and looks at
+  // its console; a loaded machine may need a while for those few steps.
+  Sleep(3000);
   Say(Running(child.hProcess) ? "waiting" : "exited");
   FreeConsole();
   if (Running(child.hProcess) && AttachConsole(child.dwProcessId)) {
