@@ -16,3 +16,7 @@ bool ConsoleIsTerminal() {
   static const bool terminal = isatty(STDOUT_FILENO) == 1;
   return terminal;
 }
+
+// No console window here belongs to the program alone: a terminal stays
+// open after the run by itself.
+void PauseIfConsoleIsOwn() {}

@@ -6,3 +6,7 @@ void PrintToConsole(WideView) {}
 bool ConsoleIsTerminal() {
   return false;
 }
+
+// No console window here belongs to the program alone: a terminal stays
+// open after the run by itself.
+void PauseIfConsoleIsOwn() {}

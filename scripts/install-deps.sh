@@ -7,7 +7,9 @@
 #                output-safety tests set access lists and attributes)
 #   --windows    the mingw-w64 cross compilers (the -posix flavour, whose
 #                libstdc++ has std::thread), 64-bit Wine, GoogleTest's sources
-#                (built for Windows by the project itself), unzip
+#                (built for Windows by the project itself), unzip, and Xvfb, a
+#                display on which Wine opens the console window of the
+#                double-click test
 #   --web        emscripten, Chromium, Node.js 18 or later with npm
 #   --package    the Debian package checks: dpkg-dev (dpkg-shlibdeps), file,
 #                lintian, groff, binutils
@@ -18,7 +20,7 @@
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libbenchmark-dev locales libc-bin clang libclang-rt-14-dev
   llvm valgrind acl e2fsprogs)
-windows=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 googletest unzip)
+windows=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 googletest unzip xvfb xauth)
 web=(emscripten chromium nodejs npm)
 package=(dpkg-dev file lintian groff-base binutils)
 for group in "$@"; do

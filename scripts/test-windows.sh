@@ -41,3 +41,9 @@ ctest --test-dir build-e2e-win --output-on-failure --no-tests=error -j"$(nproc)"
 echo "Wine starts that failed and were tried again: $(lumentrace_wine_retries)"
 [ "$(lumentrace_wine_retries)" -eq 0 ] || cat "$LUMENTRACE_WINE_RETRIES"
 (cd build-win && cpack -G ZIP >/dev/null && unzip -l lumentrace-*-win64.zip)
+# The zip holds the program, the licence and the guide for Notepad (UTF-8
+# with a byte-order mark, CR LF line ends).
+zip=$(ls build-win/lumentrace-*-win64.zip)
+[ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' /)" = "LICENSE/READ ME.txt/lumentrace.exe/" ]
+unzip -p "$zip" "READ ME.txt" | python3 -c 'import sys; t = sys.stdin.buffer.read()
+sys.exit(not (t.startswith(b"\xef\xbb\xbf") and t.count(b"\n") == t.count(b"\r\n") > 20))'
