@@ -10,12 +10,8 @@
 #include "convert/file_conversion.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
+#include "web/utf8_srt.h"
 
-namespace {
-
-// The .srt the program writes (UTF-16LE behind a byte-order mark) as UTF-8
-// without a byte-order mark, for players that read nothing else. A lone
-// surrogate becomes U+FFFD.
 std::string Utf8SrtFromProgramSrt(const std::string& utf16) {
   std::string out;
   out.reserve(utf16.size());
@@ -50,8 +46,6 @@ std::string Utf8SrtFromProgramSrt(const std::string& utf16) {
   }
   return out;
 }
-
-}  // namespace
 
 // Converts `size` bytes at `sami`, reading ANSI input in `codePage` ("CP949").
 // `utf8` 0 gives the program's own output (UTF-16LE with a byte-order mark),
