@@ -30,18 +30,23 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* lumentrace_languages(const unsigned 
 }
 
 // Converts language `index` of the list above, as lumentrace_convert converts
-// a whole file: the .srt bytes in a buffer from malloc, which the caller frees,
-// their count in *srtSize and the number of cues in *cues. Null when the index
-// names no language of the file or memory runs out.
+// a whole file: `utf8` 0 gives the program's own output (UTF-16LE with a
+// byte-order mark), 1 gives UTF-8; the .srt bytes in a buffer from malloc,
+// which the caller frees, their count in *srtSize and the number of cues in
+// *cues. Null when the index names no language of the file or memory runs out.
 extern "C" EMSCRIPTEN_KEEPALIVE unsigned char* lumentrace_convert_language(
-    const unsigned char* sami, size_t size, const char* codePage, size_t index, size_t* srtSize,
-    std::int32_t* cues) {
-  const std::string input(reinterpret_cast<const char*>(sami), size);
-  CodePageDecoder& decoder = CodePageDecoderFor(codePage);
-  const std::vector<SamiLanguage> languages = FindLanguages(input, decoder);
-  if (index >= languages.size()) return nullptr;
-  const std::string srt = ConvertLanguage(input, decoder, languages[index].className, cues);
-  auto* out = static_cast<unsigned char*>(std::malloc(srt.size()));
+    const unsigned char* sami, size_t size, const char* codePage, std::int32_t utf8, size_t index,
+    size_t* srtSize, std::int32_t* cues) {
+  std::string srt;
+  {
+    const std::string input(reinterpret_cast<const char*>(sami), size);
+    CodePageDecoder& decoder = CodePageDecoderFor(codePage);
+    const std::vector<SamiLanguage> languages = FindLanguages(input, decoder);
+    if (index >= languages.size()) return nullptr;
+    srt = ConvertLanguage(input, decoder, languages[index].className, cues,
+                          utf8 != 0 ? SrtEncoding::kUtf8 : SrtEncoding::kUtf16Le);
+  }
+  auto* out = static_cast<unsigned char*>(std::malloc(srt.empty() ? 1 : srt.size()));
   if (out == nullptr) return nullptr;
   std::memcpy(out, srt.data(), srt.size());
   *srtSize = srt.size();

@@ -11,6 +11,7 @@ const zipButton = $('zip');
 const clearButton = $('clear');
 const codePageChoice = $('codepage');
 const outputChoice = $('output-encoding');
+const splitChoice = $('split-languages');
 const languageChoice = $('language');
 const problemsOnly = $('problems-only');
 const flaggedLine = $('flagged');
@@ -38,6 +39,11 @@ const kTexts = {
     outputLabel: 'Write subtitles as',
     utf16: 'UTF-16 with BOM (as the program writes)',
     utf8: 'UTF-8 (for YouTube, Android players and others that read only UTF-8)',
+    splitLabel: 'Two-language files',
+    together: 'keep together (as the program)',
+    split: 'one file per language',
+    splitHint: 'A file whose captions carry two languages or more (Korean and English, say) gives film.ko.srt, film.en.srt and so on.',
+    languages: (n) => `${n} languages, one file each`,
     languageLabel: 'Page language',
     outputTitle: 'Converted files',
     problemsOnly: 'Show only files with a problem',
@@ -58,6 +64,7 @@ const kTexts = {
     cues: (n) => (n === 1 ? '1 cue' : `${n} cues`),
     download: (name) => `Download ${name}`,
     preview: 'Preview',
+    previewOf: (name) => `Preview of ${name}`,
     unreadable: 'could not be read',
     notConverted: 'could not be converted',
     tooLarge: (mb) => `too large for the page: ${mb} MB — use the program`,
@@ -95,6 +102,11 @@ const kTexts = {
     outputLabel: '자막 저장 방식',
     utf16: 'BOM이 있는 UTF-16 (프로그램과 같음)',
     utf8: 'UTF-8 (유튜브, 안드로이드 플레이어처럼 UTF-8만 읽는 곳용)',
+    splitLabel: '두 언어가 든 파일',
+    together: '함께 두기 (프로그램과 같음)',
+    split: '언어마다 파일 하나씩',
+    splitHint: '자막에 두 언어 이상(한국어와 영어 등)이 든 파일은 film.ko.srt, film.en.srt처럼 언어마다 파일 하나가 됩니다.',
+    languages: (n) => `언어 ${n}개, 언어마다 파일 하나`,
     languageLabel: '페이지 언어',
     outputTitle: '변환한 파일',
     problemsOnly: '문제가 있는 파일만 보기',
@@ -115,6 +127,7 @@ const kTexts = {
     cues: (n) => `자막 ${n}개`,
     download: (name) => `${name} 내려받기`,
     preview: '미리 보기',
+    previewOf: (name) => `${name} 미리 보기`,
     unreadable: '읽을 수 없습니다',
     notConverted: '변환하지 못했습니다',
     tooLarge: (mb) => `페이지에서 다루기에는 너무 큽니다: ${mb} MB — 프로그램을 쓰세요`,
@@ -168,7 +181,9 @@ let language = firstLanguage();
 const t = (key) => kTexts[language][key];
 
 // Every entry listed, in order: { path, file, sami, li, state, srt (a Blob),
-// cues, url, preview, failure, likely, codePage (a file's own choice) }.
+// cues, url, preview, failure, likely, codePage (a file's own choice) }; a
+// file split by language has instead parts: [{ suffix, srt, cues, url,
+// preview }], one per language.
 let entries = [];
 // Entries waiting for a worker, in order.
 let queue = [];
@@ -216,6 +231,20 @@ function outputName(name) {
   return (dot < 0 ? name : name.slice(0, dot)) + '.srt';
 }
 
+// A language's .srt: film.smi gives film.ko.srt.
+function partName(name, part) {
+  return outputName(name).replace(/\.srt$/, '.' + part.suffix + '.srt');
+}
+
+// What an entry gives: its .srt, or its languages' (each { name, srt, cues, url, preview }).
+function outputsOf(entry) {
+  const name = baseName(entry.path);
+  if (entry.parts) return entry.parts.map((part) => Object.assign(part, { name: partName(name, part) }));
+  if (!entry.srt) return [];
+  entry.name = outputName(name);
+  return [entry];
+}
+
 function baseName(path) {
   return path.slice(path.lastIndexOf('/') + 1);
 }
@@ -240,39 +269,56 @@ function showEntry(entry) {
   if (entry.state === 'converting') li.append(note(t('converting')));
   if (entry.state === 'passed-over') li.append(note(t('notSmiName')));
   if (entry.state === 'failed') li.append(note(failureText(entry), 'bad'));
-  if (entry.state === 'converted' || entry.state === 'warning') {
-    const file = outputName(baseName(entry.path));
-    const link = document.createElement('a');
-    link.href = entry.url || '#';
-    link.download = file;
-    // The file's address is made when it is first asked for.
-    link.addEventListener('click', () => {
-      if (!entry.url) entry.url = URL.createObjectURL(srtBlob(entry));
-      link.href = entry.url;
-    });
-    link.textContent = t('download')(file);
-    li.append(note(t('cues')(entry.cues)), ' ', link);
-    if (entry.cues === 0) li.append(' ', note(t('noCue'), 'warn'));
-    if (entry.likely) {
-      li.append(' ', note(t('looksWrong')(codePageName(entry.readIn), codePageName(entry.likely)), 'warn'), ' ',
-        button(t('readAs')(codePageName(entry.likely)), () => readAgain([entry], entry.likely)));
-    }
+  const done = entry.state === 'converted' || entry.state === 'warning';
+  const outputs = done ? outputsOf(entry) : [];
+  if (done && !entry.parts) li.append(...outputLine(outputs[0]));
+  if (done && entry.parts) li.append(note(t('languages')(entry.parts.length)));
+  if (done && entry.likely) {
+    li.append(' ', note(t('looksWrong')(codePageName(entry.readIn), codePageName(entry.likely)), 'warn'), ' ',
+      button(t('readAs')(codePageName(entry.likely)), () => readAgain([entry], entry.likely)));
   }
   const remove = button('×', () => removeEntry(entry));
   remove.className = 'remove';
   remove.setAttribute('aria-label', t('remove') + ': ' + entry.path);
   li.append(' ', remove);
-  if (entry.state === 'converted' || entry.state === 'warning') {
-    if (entry.preview) {
-      const details = document.createElement('details');
-      const summary = document.createElement('summary');
-      summary.textContent = t('preview');
-      const text = document.createElement('pre');
-      text.textContent = entry.preview;
-      details.append(summary, text);
-      li.append(details);
+  if (done && !entry.parts && entry.preview) li.append(previewOf(entry, t('preview')));
+  if (done && entry.parts) {
+    const list = document.createElement('ul');
+    list.className = 'parts';
+    for (const part of outputs) {
+      const item = document.createElement('li');
+      item.append(...outputLine(part));
+      if (part.preview) item.append(previewOf(part, t('previewOf')(part.name)));
+      list.append(item);
     }
+    li.append(list);
   }
+}
+
+// An .srt's cue count and download link (`output` as outputsOf gives it).
+function outputLine(output) {
+  const link = document.createElement('a');
+  link.href = output.url || '#';
+  link.download = output.name;
+  // The file's address is made when it is first asked for.
+  link.addEventListener('click', () => {
+    if (!output.url) output.url = URL.createObjectURL(srtBlob(output));
+    link.href = output.url;
+  });
+  link.textContent = t('download')(output.name);
+  const line = [note(t('cues')(output.cues)), ' ', link];
+  if (output.cues === 0) line.push(' ', note(t('noCue'), 'warn'));
+  return line;
+}
+
+function previewOf(output, title) {
+  const details = document.createElement('details');
+  const summary = document.createElement('summary');
+  summary.textContent = title;
+  const text = document.createElement('pre');
+  text.textContent = output.preview;
+  details.append(summary, text);
+  return details;
 }
 
 function counts() {
@@ -291,7 +337,7 @@ function showStatus() {
   progress.hidden = !busy || run.total < 2;
   progress.max = Math.max(run.total, 1);
   progress.value = run.done;
-  zipButton.disabled = busy || !entries.some((entry) => entry.srt);
+  zipButton.disabled = busy || !entries.some((entry) => outputsOf(entry).length);
   clearButton.disabled = entries.length === 0;
   showFlagged();
   if (!ready && entries.length) {
@@ -417,15 +463,16 @@ function whenIdle() {
 }
 
 // An .srt comes as a Blob when large and as its bytes otherwise.
-function srtBlob(entry) {
-  if (!(entry.srt instanceof Blob)) entry.srt = new Blob([entry.srt], { type: 'application/x-subrip' });
-  return entry.srt;
+function srtBlob(output) {
+  if (!(output.srt instanceof Blob)) output.srt = new Blob([output.srt], { type: 'application/x-subrip' });
+  return output.srt;
 }
 
 function forget(entry) {
-  if (entry.url) URL.revokeObjectURL(entry.url);
+  for (const output of outputsOf(entry)) if (output.url) URL.revokeObjectURL(output.url);
   entry.url = null;
   entry.srt = null;
+  entry.parts = null;
 }
 
 async function convertEntry(slot, entry) {
@@ -437,13 +484,14 @@ async function convertEntry(slot, entry) {
   showEntry(entry);
   const codePage = entry.codePage || codePageChoice.value;
   const utf8 = outputChoice.value === 'utf-8';
+  const split = splitChoice.value === 'split';
   let reply;
   if (entry.unreadable) {
     reply = { failure: 'unreadable' };
   } else if (entry.file.size > kLargestFile) {
     reply = { failure: 'too-large' };
   } else {
-    reply = await ask(slot, { type: 'convert', file: entry.file, codePage, utf8 });
+    reply = await ask(slot, { type: 'convert', file: entry.file, codePage, utf8, split });
   }
   if (!slot.working.delete(job)) return;  // the list was cleared meanwhile
   if (entry.version === version && entries.includes(entry)) {
@@ -453,13 +501,15 @@ async function convertEntry(slot, entry) {
       entry.state = 'failed';
       entry.failure = reply.failure || 'failed';
     } else {
-      entry.srt = reply.srt;
-      entry.cues = reply.cues;
-      entry.preview = reply.preview;
+      entry.srt = reply.srt || null;
+      entry.parts = reply.parts || null;
+      entry.cues = reply.cues || 0;
+      entry.preview = reply.preview || '';
       entry.readIn = codePage;
       entry.legacy = reply.legacy;
       entry.likely = reply.likely || null;
-      entry.state = reply.cues === 0 || entry.likely ? 'warning' : 'converted';
+      const noCue = outputsOf(entry).some((output) => output.cues === 0);
+      entry.state = noCue || entry.likely ? 'warning' : 'converted';
     }
     showEntry(entry);
     ++run.done;
@@ -640,7 +690,11 @@ codePageChoice.addEventListener('change', () => {
 });
 outputChoice.addEventListener('change', () => {
   remember('output', outputChoice.value);
-  enqueue(entries.filter((entry) => entry.srt));
+  enqueue(entries.filter((entry) => outputsOf(entry).length));
+});
+splitChoice.addEventListener('change', () => {
+  remember('languages', splitChoice.value);
+  enqueue(entries.filter((entry) => outputsOf(entry).length));
 });
 languageChoice.addEventListener('change', () => {
   language = languageChoice.value;
@@ -655,13 +709,13 @@ zipButton.addEventListener('click', async () => {
   const files = [];
   const taken = new Set();
   for (const entry of entries) {
-    if (!entry.srt) continue;
     const folder = entry.path.slice(0, entry.path.lastIndexOf('/') + 1);
-    const name = outputName(baseName(entry.path));
-    let path = folder + name;
-    for (let n = 2; taken.has(path); ++n) path = folder + name.replace(/\.srt$/, ' (' + n + ').srt');
-    taken.add(path);
-    files.push({ path, srt: entry.srt });
+    for (const { name, srt } of outputsOf(entry)) {
+      let path = folder + name;
+      for (let n = 2; taken.has(path); ++n) path = folder + name.replace(/\.srt$/, ' (' + n + ').srt');
+      taken.add(path);
+      files.push({ path, srt });
+    }
   }
   const tops = new Set(files.map((file) => (file.path.includes('/') ? file.path.split('/')[0] : '')));
   const top = tops.size === 1 ? [...tops][0] : '';
@@ -718,6 +772,7 @@ async function presetEncoding() {
 }
 
 if (recall('output') === 'utf-8') outputChoice.value = 'utf-8';
+if (recall('languages') === 'split') splitChoice.value = 'split';
 languageChoice.value = language;
 if (inlineWorker) $('offline').hidden = true;
 showTexts();

@@ -122,23 +122,35 @@ function define(m, codePage) {
   defined.add(codePage);
 }
 
-function convert(m, bytes, codePage, utf8) {
+// Takes an .srt out of the instance's memory and frees it there. A large one
+// becomes a Blob here, so that the page never holds or copies it; a small one
+// is handed over as its bytes, which costs far less.
+function takeSrt(m, srtAt, results) {
+  if (srtAt === 0) throw new Error('out of memory');
+  const size = m.HEAPU32[results >> 2];
+  const cues = m.HEAP32[(results + 4) >> 2];
+  const srt = size > kBlobAbove ? new Blob([m.HEAPU8.subarray(srtAt, srtAt + size)], { type: kSrtType })
+    : m.HEAPU8.slice(srtAt, srtAt + size).buffer;
+  const head = m.HEAPU8.slice(srtAt, srtAt + Math.min(size, 4096));
+  m._free(srtAt);
+  return { srt, head, cues };
+}
+
+// The file's .srt, or, when `split` is asked for and the file carries two
+// languages or more, one per language ({ parts: [{ suffix, srt, head, cues }] }).
+function convert(m, bytes, codePage, utf8, split) {
   define(m, codePage);
   const input = copyIn(m, bytes);
   const name = cString(m, codePage);
   const results = m._malloc(8);
   try {
-    const srtAt = m._lumentrace_convert(input, bytes.length, name, utf8 ? 1 : 0, results, results + 4);
-    if (srtAt === 0) throw new Error('out of memory');
-    const size = m.HEAPU32[results >> 2];
-    const cues = m.HEAP32[(results + 4) >> 2];
-    // A large .srt becomes a Blob here, so that the page never holds or copies
-    // it; a small one is handed over as its bytes, which costs far less.
-    const srt = size > kBlobAbove ? new Blob([m.HEAPU8.subarray(srtAt, srtAt + size)], { type: kSrtType })
-      : m.HEAPU8.slice(srtAt, srtAt + size).buffer;
-    const head = m.HEAPU8.slice(srtAt, srtAt + Math.min(size, 4096));
-    m._free(srtAt);
-    return { srt, head, cues };
+    const suffixes = split ? m.UTF8ToString(m._lumentrace_languages(input, bytes.length, name)) : '';
+    if (suffixes) {
+      return { parts: suffixes.split('\n').map((suffix, index) => ({ suffix, ...takeSrt(m,
+        m._lumentrace_convert_language(input, bytes.length, name, utf8 ? 1 : 0, index, results, results + 4),
+        results) })) };
+    }
+    return takeSrt(m, m._lumentrace_convert(input, bytes.length, name, utf8 ? 1 : 0, results, results + 4), results);
   } finally {
     m._free(input); m._free(name); m._free(results);
   }
@@ -242,7 +254,7 @@ async function convertFile(message) {
   const m = await instance;
   let result;
   try {
-    result = convert(m, bytes, message.codePage, message.utf8);
+    result = convert(m, bytes, message.codePage, message.utf8, message.split);
   } catch (error) {
     // Running out of memory stops the instance: the next file gets a new one.
     // A small file that stops it has met a fault, not a limit.
@@ -250,9 +262,13 @@ async function convertFile(message) {
     return { failure: bytes.length > kKeptMemory / 8 ? 'too-large' : 'failed' };
   }
   if (m.HEAPU8.length > kKeptMemory) startModule();
-  if (result.cues === 0 && !hasSyncTag(bytes)) return { failure: 'not-sami' };
+  // A file split by language has <P> tags with classes after a sync tag.
+  if (!result.parts && result.cues === 0 && !hasSyncTag(bytes)) return { failure: 'not-sami' };
   const legacy = readsAsLegacy(bytes) && !isUtf8(bytes);
-  const reply = { srt: result.srt, cues: result.cues, preview: preview(result.head, message.utf8), legacy };
+  const reply = result.parts
+    ? { parts: result.parts.map(({ suffix, srt, head, cues }) => ({ suffix, srt, cues, preview: preview(head, message.utf8) })) }
+    : { srt: result.srt, cues: result.cues, preview: preview(result.head, message.utf8) };
+  reply.legacy = legacy;
   if (legacy) {
     const likely = likelyLegacyEncoding(bytes);
     if (likely && likely !== message.codePage) reply.likely = likely;
@@ -291,6 +307,7 @@ self.onmessage = (event) => {
     return;
   }
   handle(message).catch((error) => ({ error: String(error && error.message || error) })).then((reply) => {
-    self.postMessage({ id: message.id, ...reply }, reply.srt instanceof ArrayBuffer ? [reply.srt] : []);
+    const srts = reply.parts ? reply.parts.map((part) => part.srt) : [reply.srt];
+    self.postMessage({ id: message.id, ...reply }, srts.filter((srt) => srt instanceof ArrayBuffer));
   });
 };

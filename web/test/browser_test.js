@@ -259,17 +259,26 @@ async function collect(page, count) {
       }
       return btoa(text);
     };
+    const bytesOf = async (srt) => (srt ? toBase64(new Uint8Array(srt instanceof Blob ? await srt.arrayBuffer() : srt)) : null);
     const list = [];
     for (const entry of entries) {
+      const parts = [];
+      for (const part of entry.parts || []) parts.push({ name: part.name, cues: part.cues, srt: await bytesOf(part.srt) });
       list.push({
         path: entry.path, state: entry.li.dataset.state, cues: entry.cues, likely: entry.likely,
         text: entry.li.textContent,
         download: entry.li.querySelector('a') ? entry.li.querySelector('a').download : null,
-        srt: entry.srt ? toBase64(new Uint8Array(entry.srt instanceof Blob ? await entry.srt.arrayBuffer() : entry.srt)) : null,
+        downloads: [...entry.li.querySelectorAll('a')].map((link) => link.download),
+        previews: [...entry.li.querySelectorAll('details pre')].map((pre) => pre.textContent),
+        srt: await bytesOf(entry.srt),
+        parts: entry.parts ? parts : null,
       });
     }
     return list;
-  }).then((list) => list.map((entry) => ({ ...entry, srt: entry.srt === null ? null : Buffer.from(entry.srt, 'base64') })));
+  }).then((list) => list.map((entry) => ({
+    ...entry, srt: entry.srt === null ? null : Buffer.from(entry.srt, 'base64'),
+    parts: entry.parts && entry.parts.map((part) => ({ ...part, srt: Buffer.from(part.srt, 'base64') })),
+  })));
 }
 
 function compareAll(label, files, got, codePage) {
@@ -335,6 +344,34 @@ function allTestInputs() {
   ];
 }
 
+// The two-language test files, each with the .srt files it splits into
+// (checked by eye once; the core's test holds them to the conversion).
+function bilingualInputs() {
+  const folder = path.join(root, 'tests', 'data', 'languages');
+  return filesIn(folder, (name) => name.endsWith('.smi')).map((file) => {
+    const base = file.name.replace(/\.smi$/, '.');
+    return { ...file, goldens: filesIn(folder, (name) => name.startsWith(base) && name.endsWith('.srt')) };
+  });
+}
+
+// The program's UTF-16 output as the page's UTF-8 output.
+function asUtf8(program) {
+  return Buffer.from(program.subarray(program[0] === 0xFF && program[1] === 0xFE ? 2 : 0).toString('utf16le'), 'utf8');
+}
+
+// A split file's languages are its goldens: the same names, in any order, the same bytes.
+function checkParts(label, file, entry, convertGolden = (bytes) => bytes) {
+  const names = file.goldens.map((golden) => golden.name).sort();
+  const got = ((entry && entry.parts) || []).map((part) => part.name).sort();
+  check(JSON.stringify(got) === JSON.stringify(names), `${label} ${file.name}: gives ${names.join(', ')} (${got.join(', ')})`);
+  check(JSON.stringify([...((entry && entry.downloads) || [])].sort()) === JSON.stringify(names), `${label} ${file.name}: a link for each language`);
+  for (const golden of file.goldens) {
+    const part = ((entry && entry.parts) || []).find((p) => p.name === golden.name);
+    check(part && convertGolden(golden.bytes).equals(part.srt), `${label} ${golden.name}: the bytes are the golden .srt's`);
+    check(part && part.cues === cueCount(golden.bytes), `${label} ${golden.name}: its cues are counted`);
+  }
+}
+
 // ---- The checks -----------------------------------------------------------------
 
 // Every test input, in the Western and in the Korean code page, and every
@@ -371,6 +408,60 @@ async function checkUtf8Output(page, inputs) {
     check(got[i] && got[i].srt && expected.equals(got[i].srt), `${file.name} in UTF-8 is the program's output re-encoded`);
   });
   await page.selectOption('#output-encoding', 'utf-16');
+}
+
+// Two-language files: kept together unless chosen otherwise, byte for byte
+// the program's; split, one .srt per language equal to the goldens, listed
+// with its cues, link and preview, and all of them in the .zip, in UTF-16 or
+// UTF-8. Files of one language, or of too many, convert as before.
+async function checkLanguageSplit(page, inputs) {
+  const bilingual = bilingualInputs();
+  check(bilingual.length >= 2 && bilingual.every((file) => file.goldens.some((g) => g.name.endsWith('.ko.srt')) &&
+    file.goldens.some((g) => /\.en\.(\w+\.)?srt$/.test(g.name))), 'the two-language test files have Korean and English goldens');
+  check(await page.inputValue('#split-languages') === 'together', 'two-language files are kept together by default');
+  const together = await convertInPage(page, bilingual, 'CP949');
+  compareAll('kept together', bilingual, together, 'CP949');
+  check(together.every((entry) => !entry.parts && entry.downloads.length === 1), 'kept together, a file gives one .srt');
+
+  // Choosing to split converts the listed files again.
+  await page.selectOption('#split-languages', 'split');
+  const split = await collect(page, bilingual.length);
+  bilingual.forEach((file, i) => checkParts('split', file, split[i]));
+  const drama = split.find((entry) => entry.path === 'drama_cp949.smi');
+  check(drama && drama.downloads.includes('drama_cp949.ko.srt') && drama.downloads.includes('drama_cp949.en.srt'),
+    'drama_cp949.smi gives drama_cp949.ko.srt and drama_cp949.en.srt links');
+  const cueText = (n) => (n === 1 ? '1 cue' : `${n} cues`);
+  check(drama && /2 languages/.test(drama.text) && bilingual.find((file) => file.name === 'drama_cp949.smi').goldens.every((g) =>
+    drama.text.includes(`${cueText(cueCount(g.bytes))} Download ${g.name}`)),
+  'the line says 2 languages and each one\'s cues: ' + (drama && drama.text));
+  check(drama && drama.previews.length === 2 && drama.previews.some((text) => text.includes('Where are you going?')) &&
+    drama.previews.some((text) => text.includes('어디 가는 거야?')), 'each language has its preview');
+  const koLink = '#results > li:nth-child(1) a[download$=".ko.srt"]';
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click(koLink)]);
+  const koGolden = bilingual.find((file) => file.name === 'drama_cp949.smi').goldens.find((g) => g.name === download.suggestedFilename());
+  check(koGolden && fs.readFileSync(await download.path()).equals(koGolden.bytes), 'a language\'s link downloads its .srt');
+
+  const [zip] = await Promise.all([page.waitForEvent('download'), page.click('#zip')]);
+  const unzipped = require('fflate').unzipSync(fs.readFileSync(await zip.path()));
+  const goldens = bilingual.flatMap((file) => file.goldens);
+  check(Object.keys(unzipped).length === goldens.length &&
+    goldens.every((g) => unzipped[g.name] && Buffer.from(unzipped[g.name]).equals(g.bytes)),
+  'the .zip holds every language\'s .srt: ' + Object.keys(unzipped).sort().join(', '));
+  await checkAccessibility(page, 'two-language files split');
+
+  // UTF-8 output holds for each language.
+  await page.selectOption('#output-encoding', 'utf-8');
+  const utf8 = await collect(page, bilingual.length);
+  bilingual.forEach((file, i) => checkParts('split in UTF-8', file, utf8[i], asUtf8));
+  await page.selectOption('#output-encoding', 'utf-16');
+
+  // One language, none, or more than a page of them: as the program writes it.
+  const classes = Array.from({ length: 20 }, (_, i) => `<P Class=C${i}>line ${i}`).join('');
+  const others = [...inputs, { name: 'many_classes.smi', bytes: Buffer.from(`<SYNC Start=1>${classes}<SYNC Start=2>&nbsp;`) }];
+  const plain = await convertInPage(page, others, 'CP949');
+  compareAll('split chosen, one language', others, plain, 'CP949');
+  check(plain.every((entry) => !entry.parts), 'split chosen, no file of fewer than two languages, or of twenty, is split');
+  await page.selectOption('#split-languages', 'together');
 }
 
 // An English browser with Korean and Japanese files: each is flagged, never
@@ -425,13 +516,16 @@ async function checkRace(browser, url, inputs) {
 async function checkRemembered(browser, url) {
   const page = await newPage(browser, url, { locale: 'en-US' });
   await page.selectOption('#codepage', 'CP932');
+  check(await page.inputValue('#split-languages') === 'together', 'a new browser keeps two-language files together');
   await page.selectOption('#output-encoding', 'utf-8');
+  await page.selectOption('#split-languages', 'split');
   await page.selectOption('#language', 'ko');
   check(await page.evaluate(() => document.documentElement.lang) === 'ko', 'choosing Korean sets lang="ko"');
   await page.reload();
   await page.waitForFunction(() => document.documentElement.dataset.ready === 'true');
   check(await page.inputValue('#codepage') === 'CP932', 'the encoding is remembered');
   check(await page.inputValue('#output-encoding') === 'utf-8', 'the output choice is remembered');
+  check(await page.inputValue('#split-languages') === 'split', 'the two-language choice is remembered');
   check(await page.inputValue('#language') === 'ko' && await page.evaluate(() => document.documentElement.lang) === 'ko',
     'the page language is remembered');
   await closePage(page, 'remembered choices');
@@ -442,10 +536,11 @@ async function checkKoreanTexts(page) {
   check(await page.evaluate(() => document.documentElement.lang) === 'ko', 'a Korean browser gets lang="ko"');
   const text = await page.textContent('body');
   for (const phrase of ['예전 파일의 인코딩', '한국어 (CP949)', '파일 고르기', '폴더 고르기', '목록 지우기',
-    '파일은 이 컴퓨터 밖으로 나가지 않습니다', 'BOM이 있는 UTF-16']) {
+    '파일은 이 컴퓨터 밖으로 나가지 않습니다', 'BOM이 있는 UTF-16', '두 언어가 든 파일', '함께 두기 (프로그램과 같음)',
+    '언어마다 파일 하나씩']) {
     check(text.includes(phrase), 'the Korean page says ' + phrase);
   }
-  check(!/Choose files|Clear the list|Encoding of older files/.test(text), 'no English left on the Korean page');
+  check(!/Choose files|Clear the list|Encoding of older files|Two-language files/.test(text), 'no English left on the Korean page');
 }
 
 // Converted, failed and passed over are counted, and each failure is said plainly.
@@ -604,6 +699,10 @@ async function checkSingleFile(browser, inputs) {
   const got = await convertInPage(page, golden, 'CP949');
   compareAll('the single file', golden, got, 'CP949');
   check(!await page.isVisible('#offline'), 'the single file does not offer itself');
+  await page.selectOption('#split-languages', 'split');
+  const bilingual = bilingualInputs();
+  const split = await convertInPage(page, bilingual, 'CP949');
+  bilingual.forEach((file, i) => checkParts('the single file, split', file, split[i]));
   await checkPolicy(page, 'the single file');
   await closePage(page, 'the single file');
 }
@@ -613,11 +712,11 @@ async function checkKeyboard(page) {
   await clearList(page);
   await page.focus('#files');
   const order = [];
-  for (let i = 0; i < 4; ++i) {
+  for (let i = 0; i < 5; ++i) {
     order.push(await page.evaluate(() => document.activeElement.id));
     await page.keyboard.press('Tab');
   }
-  check(order.join(',') === 'files,folder,codepage,output-encoding', 'keyboard order: ' + order.join(','));
+  check(order.join(',') === 'files,folder,codepage,output-encoding,split-languages', 'keyboard order: ' + order.join(','));
   const unlabelled = await page.evaluate(() => [...document.querySelectorAll('input, select')]
     .filter((control) => control.labels.length === 0).map((control) => control.id));
   check(unlabelled.length === 0, 'every control has a label: ' + unlabelled.join(','));
@@ -753,6 +852,7 @@ async function main() {
     await page.selectOption('#language', 'en');
     await checkEveryInput(page, inputs);
     await checkUtf8Output(page, inputs);
+    await checkLanguageSplit(page, inputs);
     await checkNamesAndZip(page, inputs);
     await checkAccessibility(page, 'files listed, a preview open');
     await checkDropAnywhere(page);
