@@ -16,6 +16,12 @@
 // of each conversion itself, so there this only keeps the default.
 void SelectUserLocale();
 
+// Hands the portable text code this platform's code page converter and the
+// locale's character classes (UseSystemConverter, UseCharClasses). Every
+// program calls it once before it decodes or compares text; SelectUserLocale
+// does so itself.
+void ConnectTextToSystem();
+
 // Opens the decoder for a code page named like "CP949"; null when the system
 // does not know it.
 SystemConverter* OpenSystemConverter(const std::string& codePage);

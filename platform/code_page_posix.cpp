@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/locale_text.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
 
@@ -25,6 +26,7 @@ std::string RequestedLocaleName() {
 }  // namespace
 
 void SelectUserLocale() {
+  ConnectTextToSystem();
   const bool installed = std::setlocale(LC_ALL, "") != nullptr;
   std::string codePage = AnsiCodePageForLocaleName(RequestedLocaleName());
   if (installed) {
@@ -72,4 +74,9 @@ std::uint32_t AskSystemConverter(SystemConverter* converter, const unsigned char
   if (inLeft != 0 || sizeof output - outLeft != 4) return kInvalid;
   return static_cast<std::uint32_t>(output[0]) | static_cast<std::uint32_t>(output[1]) << 8 |
          static_cast<std::uint32_t>(output[2]) << 16 | static_cast<std::uint32_t>(output[3]) << 24;
+}
+
+void ConnectTextToSystem() {
+  UseSystemConverter({OpenSystemConverter, AskSystemConverter, CloseSystemConverter});
+  UseCharClasses({IsSpaceInLocale, LowerInLocale});
 }

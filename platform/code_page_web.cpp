@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/locale_text.h"
 #include "text/char_decoding.h"
 
 struct SystemConverter {
@@ -21,6 +22,7 @@ struct SystemConverter {
 };
 
 void SelectUserLocale() {
+  ConnectTextToSystem();
   // The page chooses the code page for each conversion (lumentrace_convert);
   // the C library's locale stays "C", and the character classes come from
   // locale_text_web.cpp whatever it is.
@@ -74,4 +76,9 @@ std::uint32_t AskSystemConverter(SystemConverter* converter, const unsigned char
   if (size != 2 || first != kIncomplete) return kInvalid;
   const auto row = static_cast<size_t>(converter->lead[bytes[0]]);
   return converter->pairs[row * 256 + bytes[1]];
+}
+
+void ConnectTextToSystem() {
+  UseSystemConverter({OpenSystemConverter, AskSystemConverter, CloseSystemConverter});
+  UseCharClasses({IsSpaceInLocale, LowerInLocale});
 }

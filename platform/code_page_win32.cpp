@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/locale_text.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
 #include "text/utf16.h"
@@ -61,6 +62,7 @@ std::string UserAnsiCodePage() {
 }  // namespace
 
 void SelectUserLocale() {
+  ConnectTextToSystem();
   std::setlocale(LC_ALL, "");
   SetAnsiCodePageName(UserAnsiCodePage());
 }
@@ -98,4 +100,9 @@ std::uint32_t AskSystemConverter(SystemConverter* converter, const unsigned char
   // invalid character here, so that only the lead byte is lost.
   count = MultiByteToWideChar(number, 0, input, 1, units, 4);
   return count > 0 ? OneCharacter(units, count) : kInvalid;
+}
+
+void ConnectTextToSystem() {
+  UseSystemConverter({OpenSystemConverter, AskSystemConverter, CloseSystemConverter});
+  UseCharClasses({IsSpaceInLocale, LowerInLocale});
 }

@@ -3,9 +3,20 @@
 #include <cstring>
 #include <map>
 
-#include "platform/code_page.h"
-
 namespace {
+
+SystemConverterCalls systemCalls;
+
+std::uint32_t AskSystemConverter(SystemConverter* converter, const unsigned char* bytes,
+                                 size_t size) {
+  if (systemCalls.ask == nullptr || converter == nullptr)
+    return size == 1 && bytes[0] < 0x80 ? bytes[0] : kInvalid;
+  return systemCalls.ask(converter, bytes, size);
+}
+
+SystemConverter* OpenSystemConverter(const std::string& codePage) {
+  return systemCalls.open == nullptr ? nullptr : systemCalls.open(codePage);
+}
 
 bool IsContinuation(unsigned char b, unsigned char low = 0x80, unsigned char high = 0xBF) {
   return b >= low && b <= high;
@@ -90,8 +101,12 @@ size_t CheckUtf8(const unsigned char* p, size_t size, size_t from, size_t to) {
   return i;
 }
 
+void UseSystemConverter(const SystemConverterCalls& calls) {
+  systemCalls = calls;
+}
+
 CodePageDecoder::~CodePageDecoder() {
-  if (converter != nullptr) CloseSystemConverter(converter);
+  if (converter != nullptr && systemCalls.close != nullptr) systemCalls.close(converter);
 }
 
 CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {

@@ -74,6 +74,20 @@ struct SystemConverter;
 constexpr std::uint32_t kInvalid = 0xFFFFFFFFu;     // the bytes form no character
 constexpr std::uint32_t kIncomplete = 0xFFFFFFFEu;  // the bytes only begin one
 
+// How the system decodes code pages, handed in by the platform layer
+// (ConnectTextToSystem in platform/code_page.h) before the first decoder is
+// made: open a converter for a code page name (null when unknown), ask it
+// what 1 to 4 bytes form on their own (a code point, kInvalid or
+// kIncomplete), close it. Unconnected, every code page decodes as CP1252's
+// ASCII half, with every other byte invalid.
+struct SystemConverterCalls {
+  SystemConverter* (*open)(const std::string& codePage) = nullptr;
+  std::uint32_t (*ask)(SystemConverter* converter, const unsigned char* bytes,
+                       size_t size) = nullptr;
+  void (*close)(SystemConverter* converter) = nullptr;
+};
+void UseSystemConverter(const SystemConverterCalls& calls);
+
 // A code page decoder: the system answers for each byte sequence once, and
 // the answers are kept in tables, so that decoding is a lookup. Each
 // character is decoded on its own, with no composition across characters.

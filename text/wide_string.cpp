@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "platform/locale_text.h"
 #include "text/utf16.h"
 
 namespace {
@@ -49,11 +48,19 @@ WideString Mid(WideView text, std::int64_t first, std::int64_t count) {
   return WideString(text.substr(static_cast<size_t>(begin), static_cast<size_t>(n)));
 }
 
+namespace {
+CharClasses classes;
+}  // namespace
+
+void UseCharClasses(const CharClasses& given) {
+  classes = given;
+}
+
 bool IsWideSpace(char16_t c) {
   // ASCII white space is answered without asking the locale: it is most of what trim sees.
   if (c < 0x80) return c == u' ' || (c >= u'\t' && c <= u'\r');
-  if (IsSurrogate(c)) return false;
-  return IsSpaceInLocale(c);
+  if (IsSurrogate(c) || classes.isSpace == nullptr) return false;
+  return classes.isSpace(c);
 }
 
 char16_t ToLowerUnit(char16_t c) {
@@ -62,7 +69,8 @@ char16_t ToLowerUnit(char16_t c) {
   // still ask the locale: in Turkish, 'I' lowercases to U+0131.
   if (c < 0x80 && !(c >= u'A' && c <= u'Z')) return c;
   if (IsSurrogate(c)) return c;
-  const std::uint32_t lower = LowerInLocale(c);
+  if (classes.toLower == nullptr) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+  const std::uint32_t lower = classes.toLower(c);
   // A mapping outside the 16-bit range cannot be stored in one unit; keep the original.
   return lower > 0xFFFF ? c : static_cast<char16_t>(lower);
 }

@@ -26,6 +26,17 @@ WideString Right(WideView text, std::int64_t count);
 WideString Mid(WideView text, std::int64_t first, std::int64_t count);
 
 // True for the characters the locale classifies as white space.
+// The character classes of the selected locale beyond ASCII, handed in by
+// the platform layer (ConnectTextToSystem in platform/code_page.h): whether a
+// character (not a surrogate) is white space, and its lower-case form
+// (possibly beyond U+FFFF). Unconnected, only ASCII is known, as in the "C"
+// locale.
+struct CharClasses {
+  bool (*isSpace)(char16_t c) = nullptr;
+  std::uint32_t (*toLower)(char16_t c) = nullptr;
+};
+void UseCharClasses(const CharClasses& classes);
+
 bool IsWideSpace(char16_t c);
 // The locale's lower-case form of one code unit (surrogates map to themselves).
 char16_t ToLowerUnit(char16_t c);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/language_split.h"
+#include "platform/code_page.h"
 #include "text/char_decoding.h"
 
 // The output-name suffixes of the file's languages, one per line ("ko\nen"),
@@ -19,6 +20,7 @@
 extern "C" EMSCRIPTEN_KEEPALIVE const char* lumentrace_languages(const unsigned char* sami,
                                                                  size_t size,
                                                                  const char* codePage) {
+  ConnectTextToSystem();
   static std::string answer;
   answer.clear();
   const std::string input(reinterpret_cast<const char*>(sami), size);
@@ -37,6 +39,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* lumentrace_languages(const unsigned 
 extern "C" EMSCRIPTEN_KEEPALIVE unsigned char* lumentrace_convert_language(
     const unsigned char* sami, size_t size, const char* codePage, std::int32_t utf8, size_t index,
     size_t* srtSize, std::int32_t* cues) {
+  ConnectTextToSystem();
   std::string srt;
   {
     const std::string input(reinterpret_cast<const char*>(sami), size);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "convert/conversion.h"
+#include "platform/code_page.h"
 #include "text/char_decoding.h"
 #include "text/code_page_names.h"
 
@@ -19,6 +20,7 @@
 extern "C" unsigned char* lumentrace_convert(const unsigned char* sami, size_t size,
                                              const char* codePage, std::int32_t utf8,
                                              size_t* srtSize, std::int32_t* cues) {
+  ConnectTextToSystem();
   std::string srt;
   {
     const std::string input(reinterpret_cast<const char*>(sami), size);

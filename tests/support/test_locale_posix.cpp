@@ -4,8 +4,17 @@
 #include <clocale>
 #include <string>
 
+#include "platform/code_page.h"
 #include "tests/support/test_locale.h"
 #include "tests/support/test_text.h"
+
+namespace {
+
+// The tests decode code pages and compare text as the program does, through
+// the system's converters and the locale's character classes.
+[[maybe_unused]] const bool connected = (ConnectTextToSystem(), true);
+
+}  // namespace
 
 bool SelectTestLocale(const char* name) {
   if (std::setlocale(LC_ALL, name) != nullptr) return true;

@@ -3,7 +3,16 @@
 #include <clocale>
 #include <cstring>
 
+#include "platform/code_page.h"
 #include "tests/support/test_locale.h"
+
+namespace {
+
+// The tests decode code pages and compare text as the program does, through
+// the system's converters and the locale's character classes.
+[[maybe_unused]] const bool connected = (ConnectTextToSystem(), true);
+
+}  // namespace
 
 bool SelectTestLocale(const char* name) {
   // The C runtime names locales by language, country and code page. What the
