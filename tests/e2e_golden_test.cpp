@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,11 +73,14 @@ TEST(EndToEndGolden, WindowsBuildWritesWhatTheLinuxBuildWrites) {
   if (!TestingWindowsProgram()) GTEST_SKIP() << "compares the Windows build with this one";
   const std::string source = std::string(LUMENTRACE_TEST_DATA) + "/../..";
   std::vector<std::string> inputs;
-  for (const char* folder :
-       {"tests/data", "tests/fuzz/corpus", "tests/fuzz/regressions", "examples"}) {
+  for (const char* folder : {"tests/data", "tests/data/languages", "tests/fuzz/corpus",
+                             "tests/fuzz/regressions", "examples"}) {
     for (const std::string& name : ListDir(source + "/" + folder)) {
-      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".srt") != 0) {
-        inputs.push_back(source + "/" + folder + "/" + name);
+      const std::string path = source + "/" + folder + "/" + name;
+      // Folders (tests/data/languages) are searched on their own.
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".srt") != 0 &&
+          std::filesystem::is_regular_file(path)) {
+        inputs.push_back(path);
       }
     }
   }
