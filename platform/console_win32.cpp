@@ -62,11 +62,6 @@ void PrintToConsole(WideView text) {
 // double-click or a drop in Explorer).
 namespace {
 
-bool IsConsole(HANDLE handle) {
-  DWORD mode = 0;
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
-}
-
 // Keys that are only ever pressed on the way to something else: Alt or the
 // Windows key to switch to another window, Shift or Ctrl before a letter.
 // None of them closes the window.
