@@ -52,6 +52,25 @@ lumentrace_wine_start() {
   fi
   LUMENTRACE_WINESERVER=/usr/lib/wine/wineserver
   [ -x "$LUMENTRACE_WINESERVER" ] || LUMENTRACE_WINESERVER=$(command -v wineserver) || return 1
+  # Wine gives a program started in a console of its own (a double-click) a
+  # console window only when its session has a display; without one the
+  # program cannot tell that window is its own. A session started here
+  # without a display gets a virtual one (Xvfb), kept until lumentrace_wine_stop.
+  LUMENTRACE_XVFB_PID=""
+  if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
+    local number_file
+    number_file=$(mktemp) || return 1
+    Xvfb -displayfd 3 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+    LUMENTRACE_XVFB_PID=$!
+    local waited
+    for waited in $(seq 50); do
+      [ -s "$number_file" ] && break
+      sleep 0.1
+    done
+    if [ -s "$number_file" ]; then export DISPLAY=":$(head -n 1 "$number_file")"; fi
+    rm -f "$number_file"
+  fi
+  export LUMENTRACE_XVFB_PID
   LUMENTRACE_WINE_RETRIES="$(cd "$build_dir" && pwd)/wine-retries.log"
   : >"$LUMENTRACE_WINE_RETRIES"
   export LUMENTRACE_WINE LUMENTRACE_WINESERVER LUMENTRACE_WINE_RETRIES
@@ -65,9 +84,15 @@ lumentrace_wine_start() {
 }
 
 lumentrace_wine_stop() {
-  [ -n "${WINEPREFIX:-}" ] && [ -n "${LUMENTRACE_WINESERVER:-}" ] || return 0
-  "$LUMENTRACE_WINESERVER" -k 2>/dev/null || true
-  "$LUMENTRACE_WINESERVER" -w 2>/dev/null || true
+  if [ -n "${WINEPREFIX:-}" ] && [ -n "${LUMENTRACE_WINESERVER:-}" ]; then
+    "$LUMENTRACE_WINESERVER" -k 2>/dev/null || true
+    "$LUMENTRACE_WINESERVER" -w 2>/dev/null || true
+  fi
+  if [ -n "${LUMENTRACE_XVFB_PID:-}" ]; then
+    kill "$LUMENTRACE_XVFB_PID" 2>/dev/null || true
+    LUMENTRACE_XVFB_PID=""
+  fi
+  return 0
 }
 
 # Number of failed Wine starts tried again since lumentrace_wine_start.
