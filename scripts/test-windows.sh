@@ -27,7 +27,7 @@ done
 
 source scripts/wine.sh build-win
 trap lumentrace_wine_stop EXIT
-# A failed Wine start (status 1, no output at all) is tried again by
+# A failed Wine start (status 1, nothing on standard output) is tried again by
 # scripts/wine.sh and by the end-to-end harness, and only that; the retries
 # are counted in build-win/wine-retries.log and reported below.
 ctest --test-dir build-win --output-on-failure --no-tests=error -j"$(nproc)"

@@ -21,10 +21,12 @@
 # elsewhere; a program started afterwards finds them running and its pipes
 # close when it exits.
 #
-# Now and then Wine fails to start a program at all: status 1 and not a byte
-# of output. Only that exact signature is tried again (twice at most), and
-# each retry is logged to $LUMENTRACE_WINE_RETRIES when set, so that the run
-# can report how many there were; any other failure counts at once.
+# Now and then Wine fails to start a program at all: status 1 and nothing on
+# standard output (at most a message of Wine's own on standard error), where
+# every program run here prints on standard output first. Only that exact
+# signature is tried again (twice at most), and each retry is logged, with
+# what Wine said, to $LUMENTRACE_WINE_RETRIES when set, so that the run can
+# report how many there were; any other failure counts at once.
 
 lumentrace_wine_quiet() {
   # No debug channels (their fixme lines would land in the tests' stderr), and
@@ -113,9 +115,9 @@ lumentrace_wine_run() {
   for try in 1 2 3; do
     status=0
     "$loader" "$@" >"$out" 2>"$err" || status=$?
-    if [ "$status" -ne 1 ] || [ -s "$out" ] || [ -s "$err" ] || [ "$try" -eq 3 ]; then break; fi
+    if [ "$status" -ne 1 ] || [ -s "$out" ] || [ "$try" -eq 3 ]; then break; fi
     [ -z "${LUMENTRACE_WINE_RETRIES:-}" ] ||
-      echo "$(basename "$1"): Wine start failed (status 1, no output); tried again" >>"$LUMENTRACE_WINE_RETRIES"
+      echo "$(basename "$1"): Wine start failed (status 1, no output; stderr: \"$(head -c 200 "$err" | tr '\n' ' ')\"); tried again" >>"$LUMENTRACE_WINE_RETRIES"
   done
   cat "$out"
   cat "$err" >&2

@@ -264,19 +264,21 @@ std::vector<std::string> WithInstalledLocale(const std::vector<std::string>& env
   return out;
 }
 
+// The program prints its banner on standard output before anything else, so
+// status 1 with nothing there is Wine failing to start it (whatever Wine
+// itself wrote on standard error), never the program's own outcome.
 bool WineStartFailed(const RunResult& result) {
-  return result.status == 1 && result.signal == 0 && !result.timedOut && result.out.empty() &&
-         result.err.empty();
+  return result.status == 1 && result.signal == 0 && !result.timedOut && result.out.empty();
 }
 
-void LogWineRetry(const std::vector<std::string>& argv) {
+void LogWineRetry(const std::vector<std::string>& argv, const RunResult& result) {
   const char* log = std::getenv("LUMENTRACE_WINE_RETRIES");
   if (log == nullptr || *log == '\0') return;
   std::string command;
   for (const std::string& arg : argv) command += (command.empty() ? "" : " ") + arg;
   if (FILE* file = std::fopen(log, "a")) {
-    std::fprintf(file, "%s: Wine start failed (status 1, no output); tried again\n",
-                 command.c_str());
+    std::fprintf(file, "%s: Wine start failed (status 1, no output; stderr: \"%s\"); tried again\n",
+                 command.c_str(), result.err.substr(0, 200).c_str());
     std::fclose(file);
   }
 }
@@ -295,12 +297,12 @@ RunResult RunLumentrace(const std::vector<std::string>& args, const std::string&
   RunOptions limited = options;
   if (TestingWindowsProgram()) limited.timeoutSeconds *= 3;
   RunResult result = RunProgram(argv, cwd, env, limited);
-  // Now and then Wine fails to start a program at all: status 1 and not a
-  // byte of output, where the program itself always prints its banner first.
-  // Only that signature is tried again, twice at most, and each retry is
-  // logged for the run's report; every other outcome counts as it is.
+  // Now and then Wine fails to start a program at all: status 1 and nothing
+  // on standard output, where the program itself always prints its banner
+  // first. Only that signature is tried again, twice at most, and each retry
+  // is logged for the run's report; every other outcome counts as it is.
   for (int retry = 0; retry < 2 && TestingWindowsProgram() && WineStartFailed(result); ++retry) {
-    LogWineRetry(argv);
+    LogWineRetry(argv, result);
     result = RunProgram(argv, cwd, env, limited);
   }
   if (TestingWindowsProgram()) {
