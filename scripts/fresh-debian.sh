@@ -83,6 +83,12 @@ rm -f "$root/etc/apt/sources.list"
 cp /etc/apt/sources.list.d/*.sources "$root/etc/apt/sources.list.d/" 2>/dev/null || true
 [ ! -f /etc/apt/sources.list ] || cp /etc/apt/sources.list "$root/etc/apt/"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+# The host's own trust roots too: where its network reaches the package
+# registries through a local certificate authority, so must the root.
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  mkdir -p "$root/usr/local/share/ca-certificates"
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+fi
 for fs in proc sys dev dev/pts dev/shm; do
   mkdir -p "$root/$fs"
   case $fs in
@@ -96,6 +102,7 @@ done
 # The chroot shell sees none of this session's environment but a plain PATH.
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+    NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     bash -c "set -euo pipefail; cd /root/lumentrace; $1"
 }
@@ -106,6 +113,8 @@ step_done
 
 step "README: $install_line"
 in_root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive ${install_line/install /install -y -qq }"
+# Node.js reads only its own roots unless told of the system's.
+in_root 'if [ -d /usr/local/share/ca-certificates ]; then DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ca-certificates && update-ca-certificates >/dev/null; fi'
 step_done
 
 step "README: $build_line"
