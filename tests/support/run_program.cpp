@@ -276,9 +276,12 @@ void LogWineRetry(const std::vector<std::string>& argv, const RunResult& result)
   if (log == nullptr || *log == '\0') return;
   std::string command;
   for (const std::string& arg : argv) command += (command.empty() ? "" : " ") + arg;
+  // One line a retry: the log is counted in lines.
+  std::string said = result.err.substr(0, 200);
+  std::replace(said.begin(), said.end(), '\n', ' ');
   if (FILE* file = std::fopen(log, "a")) {
     std::fprintf(file, "%s: Wine start failed (status 1, no output; stderr: \"%s\"); tried again\n",
-                 command.c_str(), result.err.substr(0, 200).c_str());
+                 command.c_str(), said.c_str());
     std::fclose(file);
   }
 }
