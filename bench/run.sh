@@ -1,25 +1,39 @@
 #!/usr/bin/env bash
-# Measures lumentrace: throughput against iconv on the same bytes, scaling with
-# the input, per-file overhead and peak resident memory.
+# Measures lumentrace against its targets: throughput against iconv and
+# against the read-and-write floor, scaling with the input and peak memory,
+# the instructions of a start, and the overhead of many small files.
 #
 #   bench/run.sh [BUILD_DIR]        (default: build-bench beside this folder)
 #
-# BUILD_DIR must be configured with -DLUMENTRACE_BENCH=ON and built. Generated
-# files go to BUILD_DIR/bench-data and are kept for the next run. Each figure is
-# the best of RUNS runs (default 3). SIZE_MB (default 50) sets the throughput
-# file; the 2,000-file comparison uses 2 x SIZE_MB. QUICK=1 skips it.
+# BUILD_DIR must be configured with -DLUMENTRACE_BENCH=ON and built (all of
+# its bench/ targets). Generated files go to BUILD_DIR/bench-data and are kept
+# for the next run (made again when the generator is newer).
+#
+# Every figure is the median of RUNS runs (default 3); the commands a figure
+# compares run in turn within each round, so that they share the machine's
+# load. CPU time (user + system) is the figure the targets use; wall time is
+# printed beside it. Ratios are taken between medians.
+#
+#   RUNS=3        runs per figure
+#   SIZE_MB=50    the throughput file and the total of the 2,000 files; the
+#                 scaling files are SIZE_MB/4 (1x), SIZE_MB (4x) and 4 x SIZE_MB (16x)
+#   SECTIONS="throughput scaling startup files"   the sections to run, in order
+#   QUICK=1       leaves out the 2,000-file section
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-$here/../build-bench}" && pwd)"
 runs="${RUNS:-3}"
 size_mb="${SIZE_MB:-50}"
+sections="${SECTIONS:-throughput scaling startup files}"
+[ "${QUICK:-0}" = 1 ] && sections="${sections//files/}"
 mib=1048576
 
 program="$build/lumentrace"
 generate="$build/bench/lumentrace_samigen"
 measure="$build/bench/lumentrace_measure"
-for tool in "$program" "$generate" "$measure"; do
+floor="$build/bench/lumentrace_floor"
+for tool in "$program" "$generate" "$measure" "$floor"; do
   [ -x "$tool" ] || { echo "missing $tool: configure with -DLUMENTRACE_BENCH=ON and build" >&2; exit 1; }
 done
 command -v iconv >/dev/null || { echo "iconv is needed for the reference runs" >&2; exit 1; }
@@ -29,13 +43,15 @@ mkdir -p "$data"
 # Korean locale name: CP949 files are read in its ANSI code page; UTF-8 files
 # without a byte-order mark are valid UTF-8 and read as such.
 # (Set for the runs only: the shell itself need not have the locale.)
-program_run=(env -u LC_ALL -u LC_CTYPE LANG=ko_KR.UTF-8 "$program")
+korean=(env -u LC_ALL -u LC_CTYPE LANG=ko_KR.UTF-8)
+program_run=("${korean[@]}" "$program")
 
-# make_file SHAPE ENCODING BYTES [PARTS] -> prints the path, generating it once.
+# make_file SHAPE ENCODING BYTES [PARTS] -> prints the path, generating it when
+# missing or older than the generator.
 make_file() {
   local shape=$1 encoding=$2 bytes=$3 parts=${4:-1}
   local path="$data/$shape-$encoding-$bytes-$parts.smi"
-  if [ ! -f "$path" ]; then
+  if [ ! -f "$path" ] || [ "$generate" -nt "$path" ]; then
     if [ "$parts" -gt 1 ]; then
       rm -rf "$path.parts"
       "$generate" "$shape" "$encoding" "$bytes" "$path" --split "$parts"
@@ -46,123 +62,226 @@ make_file() {
   echo "$path"
 }
 
-# best_of DIR|- COMMAND... -> "wall cpu maxrss_kib": the least wall time, the least
-# CPU time (user + system) and the largest peak over $runs runs. CPU time is the
-# steadier figure on a machine that other work shares.
-best_of() {
-  local cwd=$1
-  shift
-  local best="" cpu_best="" peak=0 line wall cpu rss status
+# once DIR|- STDOUT COMMAND... -> "wall cpu maxrss_kib" of one run of COMMAND,
+# in DIR (- for here), its standard output going to STDOUT. A failed run ends
+# the benchmark.
+once() {
+  local cwd=$1 out=$2 line status
+  shift 2
   local where=()
   [ "$cwd" = - ] || where=(--cwd "$cwd")
-  for ((r = 0; r < runs; r++)); do
-    line=$("$measure" "${where[@]}" --stdout "$data/stdout.txt" -- "$@")
-    wall=$(sed -E 's/.*wall=([0-9.]+).*/\1/' <<<"$line")
-    rss=$(sed -E 's/.*maxrss_kib=([0-9]+).*/\1/' <<<"$line")
-    cpu=$(awk '{ split($2, u, "="); split($3, s, "="); printf "%.6f", u[2] + s[2] }' <<<"$line")
-    status=$(sed -E 's/.*status=([0-9]+).*/\1/' <<<"$line")
-    if [ "$status" != 0 ]; then
-      echo "failed (status $status): $*" >&2
-      exit 1
-    fi
-    if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$wall; fi
-    if [ -z "$cpu_best" ] || awk -v a="$cpu" -v b="$cpu_best" 'BEGIN { exit !(a < b) }'; then cpu_best=$cpu; fi
-    [ "$rss" -gt "$peak" ] && peak=$rss
-  done
-  echo "$best $cpu_best $peak"
+  line=$("$measure" "${where[@]}" --stdout "$out" -- "$@")
+  status=$(sed -E 's/.*status=([0-9]+).*/\1/' <<<"$line")
+  if [ "$status" != 0 ]; then
+    echo "failed (status $status): $*" >&2
+    exit 1
+  fi
+  awk '{ for (i = 1; i <= NF; ++i) { split($i, f, "="); v[f[1]] = f[2] }
+         printf "%s %.6f %s\n", v["wall"], v["user"] + v["sys"], v["maxrss_kib"] }' <<<"$line"
 }
 
+median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+largest() { printf '%s\n' "$@" | sort -g | tail -1; }
 size_of() { stat -c %s "$1"; }
-mbps() { awk -v b="$1" -v t="$2" 'BEGIN { printf "%.1f", b / 1048576 / t }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-# rss_row BYTES RSS_KIB -> "peak MiB (budget MiB) ok|OVER"
-rss_row() {
-  awk -v b="$1" -v k="$2" 'BEGIN {
-    peak = k / 1024; budget = b / 1048576 + 16
-    printf "%7.1f MiB (budget %6.1f) %s", peak, budget, peak <= budget ? "ok" : "OVER" }'
-}
+in_mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+# at_least VALUE TARGET -> "ok" or "BELOW"; at_most VALUE TARGET -> "ok" or "OVER"
+at_least() { awk -v a="$1" -v t="$2" 'BEGIN { print (a >= t ? "ok" : "BELOW") }'; }
+at_most() { awk -v a="$1" -v t="$2" 'BEGIN { print (a <= t ? "ok" : "OVER") }'; }
 
-echo "lumentrace benchmark: $(uname -m), $(nproc) cores, best of $runs runs, LANG=ko_KR.UTF-8"
+# The targets' verdicts, printed together at the end.
+verdicts=()
+verdict() { verdicts+=("$(printf '%-6s %s' "$1" "$2")"); }
+
+echo "lumentrace benchmark: $(uname -m), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)," \
+  "median of $runs runs, LANG=ko_KR.UTF-8, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "binary: $program"
 echo
 
-echo "== Throughput: ${size_mb} MB film, lumentrace against iconv on the same bytes =="
-printf "%-9s %6s %11s %11s %6s %9s  %s\n" input MB lumentrace iconv ratio "CPU ratio" "lumentrace peak RSS"
-for encoding in utf8 utf8bom utf16 cp949; do
-  case $encoding in
-    utf8 | utf8bom) from=UTF-8 ;;
-    utf16) from=UTF-16LE ;;
-    cp949) from=CP949 ;;
-  esac
-  file=$(make_file film "$encoding" $((size_mb * mib)))
-  bytes=$(size_of "$file")
-  # Alternate the two, so that both see the same load on the machine.
-  t_prog="" t_ref="" c_prog="" c_ref="" rss_prog=0
-  for ((k = 0; k < runs; k++)); do
-    read -r t c rss < <(runs=1 best_of - "${program_run[@]}" "$file")
-    read -r u d _ < <(runs=1 best_of - sh -c 'exec iconv -f "$1" -t UTF-16LE "$2" > "$3"' sh "$from" "$file" "$data/iconv.out")
-    if [ -z "$t_prog" ] || awk -v a="$t" -v b="$t_prog" 'BEGIN { exit !(a < b) }'; then t_prog=$t; fi
-    if [ -z "$t_ref" ] || awk -v a="$u" -v b="$t_ref" 'BEGIN { exit !(a < b) }'; then t_ref=$u; fi
-    if [ -z "$c_prog" ] || awk -v a="$c" -v b="$c_prog" 'BEGIN { exit !(a < b) }'; then c_prog=$c; fi
-    if [ -z "$c_ref" ] || awk -v a="$d" -v b="$c_ref" 'BEGIN { exit !(a < b) }'; then c_ref=$d; fi
-    [ "$rss" -gt "$rss_prog" ] && rss_prog=$rss
+throughput() {
+  echo "== Throughput: ${size_mb} MB films, CPU time against iconv -f ENC -t UTF-16LE and the floor =="
+  echo "(s = median CPU seconds, user + system; wall seconds in brackets. vs iconv = iconv's time /"
+  echo " lumentrace's: above 1 is faster. floor = $(basename "$floor"): the same file read and as many"
+  echo " bytes as lumentrace's output written through one reused 1 MiB buffer, no conversion;"
+  echo " of floor = the floor's time / lumentrace's. All three write to a file.)"
+  printf "%-8s %-7s %6s  %-17s %-17s %-17s %-15s %-7s %-7s %s\n" input shape MB lumentrace iconv floor \
+    "vs iconv" target "" "of floor (floor vs iconv)"
+  local encoding shape from target file bytes srt k t c rss
+  for encoding in utf8 utf8bom utf16 cp949; do
+    case $encoding in
+      utf8 | utf8bom) from=UTF-8 target=1.5 ;;
+      utf16) from=UTF-16LE target=1.2 ;;
+      cp949) from=CP949 target=1.2 ;;
+    esac
+    for shape in film repeat real; do
+      file=$(make_file "$shape" "$encoding" $((size_mb * mib)))
+      bytes=$(size_of "$file")
+      srt="${file%.smi}.srt"
+      local pw=() pc=() iw=() ic=() fw=() fc=() peaks=()
+      for ((k = 0; k < runs; k++)); do
+        read -r t c rss < <(once - "$data/stdout.txt" "${program_run[@]}" "$file")
+        pw+=("$t") pc+=("$c") peaks+=("$rss")
+        read -r t c rss < <(once - "$data/iconv.out" iconv -f "$from" -t UTF-16LE "$file")
+        iw+=("$t") ic+=("$c")
+        read -r t c rss < <(once - "$data/stdout.txt" "$floor" "$file" "$data/floor.out" "$(size_of "$srt")")
+        fw+=("$t") fc+=("$c")
+      done
+      local p_c p_w i_c i_w f_c f_w vs vs_wall
+      p_c=$(median "${pc[@]}") p_w=$(median "${pw[@]}")
+      i_c=$(median "${ic[@]}") i_w=$(median "${iw[@]}")
+      f_c=$(median "${fc[@]}") f_w=$(median "${fw[@]}")
+      vs=$(ratio "$i_c" "$p_c") vs_wall=$(ratio "$i_w" "$p_w")
+      printf "%-8s %-7s %6s  %6.3f s (%6.3f) %6.3f s (%6.3f) %6.3f s (%6.3f) %5sx (%5sx) >= %-4s %-7s %4s%% (%sx)\n" \
+        "$encoding" "$shape" "$(in_mb "$bytes")" "$p_c" "$p_w" "$i_c" "$i_w" "$f_c" "$f_w" "$vs" "$vs_wall" \
+        "$target" "$(at_least "$vs" "$target")" \
+        "$(awk -v f="$f_c" -v p="$p_c" 'BEGIN { printf "%.0f", 100 * f / p }')" "$(ratio "$i_c" "$f_c")"
+      verdict "$(at_least "$vs" "$target")" "$encoding $shape: ${vs}x iconv by CPU (target >= ${target}x)"
+    done
   done
-  printf "%-9s %6.1f %6s MB/s %6s MB/s %6s %9s  %s\n" "$encoding" "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" \
-    "$(mbps "$bytes" "$t_prog")" "$(mbps "$bytes" "$t_ref")" "$(ratio "$t_ref" "$t_prog")" "$(ratio "$c_ref" "$c_prog")" \
-    "$(rss_row "$bytes" "$rss_prog")"
-done
-echo "(ratio = lumentrace MB/s / iconv MB/s by wall time, CPU ratio by user + system time;"
-echo " iconv -f <input encoding> -t UTF-16LE, both writing to a file; targets, CPU and wall:"
-echo " utf8 and utf8bom >= 0.8, utf16 and cp949 >= 0.6)"
-echo
+  echo "(peak RSS of these runs: see the scaling section)"
+  echo
+}
 
-# scaling SHAPE BASE_BYTES LABEL: 1x, 4x, 16x of the same shape in UTF-8 without a byte-order mark.
-scaling() {
-  local shape=$1 base=$2 label=$3 t1="" c1="" factor file bytes t c rss
-  echo "-- $label"
-  for factor in 1 4 16; do
-    file=$(make_file "$shape" utf8 $((base * factor)))
-    bytes=$(size_of "$file")
-    read -r t c rss < <(best_of - "${program_run[@]}" "$file")
-    [ -z "$t1" ] && t1=$t && c1=$c
-    printf "  %3sx %6.1f MB %7.3f s %6.1f MB/s  time %6sx  CPU %7.3f s %6sx  %s\n" "$factor" \
-      "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" "$t" "$(mbps "$bytes" "$t")" \
-      "$(ratio "$t" "$t1")" "$c" "$(ratio "$c" "$c1")" "$(rss_row "$bytes" "$rss")"
+# scale SHAPE LABEL: 1x, 4x and 16x of the same shape in UTF-8 without a byte-order mark.
+scale() {
+  local shape=$1 label=$2 base=$((size_mb * mib / 4)) factor f k t c rss
+  local -a files=() factors=(1 4 16)
+  echo "-- $shape: $label"
+  for factor in "${factors[@]}"; do files+=("$(make_file "$shape" utf8 $((base * factor)))"); done
+  local -A cpu=() wall=() peak=()
+  for ((k = 0; k < runs; k++)); do
+    for ((f = 0; f < 3; f++)); do
+      read -r t c rss < <(once - "$data/stdout.txt" "${program_run[@]}" "${files[f]}")
+      cpu[$f]+=" $c" wall[$f]+=" $t" peak[$f]+=" $rss"
+    done
+  done
+  local c1="" w1="" mc mw mp bytes growth
+  for ((f = 0; f < 3; f++)); do
+    # shellcheck disable=SC2086
+    mc=$(median ${cpu[$f]}) mw=$(median ${wall[$f]}) mp=$(largest ${peak[$f]})
+    [ -z "$c1" ] && c1=$mc w1=$mw
+    bytes=$(size_of "${files[f]}")
+    printf "  %3sx %6s MB  CPU %7.3f s %7s MB/s %6sx   wall %7.3f s %6sx   peak RSS %6.1f MiB" \
+      "${factors[f]}" "$(in_mb "$bytes")" "$mc" "$(awk -v b="$bytes" -v t="$mc" 'BEGIN { printf "%.1f", b / 1048576 / t }')" \
+      "$(ratio "$mc" "$c1")" "$mw" "$(ratio "$mw" "$w1")" "$(awk -v k="$mp" 'BEGIN { print k / 1024 }')"
+    if [ "${factors[f]}" = 16 ]; then
+      growth=$(ratio "$mc" "$c1")
+      printf "  (16x CPU <= 17x: %s" "$(at_most "$growth" 17)"
+      verdict "$(at_most "$growth" 17)" "linear, $shape: 16x the input in ${growth}x the CPU time (target <= 17x)"
+      case $shape in
+        film | repeat | real)
+          local mib_peak
+          mib_peak=$(awk -v k="$mp" 'BEGIN { printf "%.1f", k / 1024 }')
+          printf "; peak <= 64 MiB: %s" "$(at_most "$mib_peak" 64)"
+          verdict "$(at_most "$mib_peak" 64)" "memory, $shape $(in_mb "$bytes") MB: peak RSS $mib_peak MiB (target <= 64 MiB)"
+          ;;
+      esac
+      printf ")"
+    fi
+    echo
   done
 }
 
-echo "== Scaling: 1x, 4x, 16x (target: 16x input in at most 17x the time) =="
-scaling film $((size_mb * mib / 16)) "film"
-scaling run $((size_mb * mib / 16)) "one run of identical captions (1x holds over 10,000 of them)"
-scaling block $((size_mb * mib / 16)) "one caption block (16x is a ${size_mb} MB block)"
-scaling tiny $((24 * mib / 16)) "tiny blocks (16x is about a million of them)"
-echo
+scaling() {
+  echo "== Scaling: 1x, 4x, 16x the input, UTF-8 (targets: 16x the input in at most 17x the CPU time;"
+  echo "   peak memory at most 64 MiB on a film of about $((4 * size_mb)) MB) =="
+  scale film "the project's film"
+  scale repeat "every caption over 2 to 6 blocks"
+  scale real "real-world markup"
+  scale run "one run of identical captions"
+  scale block "one caption block (16x is a single block of $((4 * size_mb)) MB)"
+  scale tiny "the smallest blocks, neighbours differing (16x is about $((4 * size_mb * 1000 / 16 / 1000)) million)"
+  echo
+}
 
-if [ "${QUICK:-0}" = 1 ]; then exit 0; fi
+# The instructions of one start, converting a tiny UTF-8 file: the program as
+# built, wholly static, and with only its C++ runtime linked in.
+startup() {
+  echo "== Start-up: instructions (callgrind, total Ir) converting a tiny UTF-8 file =="
+  if ! command -v valgrind >/dev/null; then
+    echo "  valgrind is not installed: skipped"
+    verdict "-" "start-up: not measured (no valgrind)"
+    echo
+    return
+  fi
+  local folder="$data/startup" name binary ir
+  mkdir -p "$folder"
+  printf '<SAMI>\r\n<BODY>\r\n<SYNC Start=1000><P Class=KRCC>안녕하세요<br>Hello\r\n<SYNC Start=2500><P Class=KRCC>&nbsp;\r\n</BODY>\r\n</SAMI>\r\n' \
+    >"$folder/tiny.smi"
+  for name in lumentrace bench/lumentrace_static bench/lumentrace_static_runtime; do
+    binary="$build/$name"
+    if [ ! -x "$binary" ]; then
+      printf "  %-32s not built\n" "$(basename "$binary")"
+      continue
+    fi
+    ir=$(cd "$folder" && "${korean[@]}" valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+      "$binary" tiny.smi 2>&1 >/dev/null | sed -nE 's/.*Collected : ([0-9]+).*/\1/p')
+    [ -f "$folder/tiny.srt" ] || { echo "no output from $binary" >&2; exit 1; }
+    rm -f "$folder/tiny.srt"
+    case $name in
+      lumentrace) printf "  %-32s %6.2f M  dynamically linked\n" "lumentrace" "$(awk -v n="$ir" 'BEGIN { print n / 1e6 }')" ;;
+      bench/lumentrace_static)
+        printf "  %-32s %6.2f M  wholly static (target <= 0.35 M: %s)\n" "lumentrace_static" \
+          "$(awk -v n="$ir" 'BEGIN { print n / 1e6 }')" "$(at_most "$ir" 350000)"
+        verdict "$(at_most "$ir" 350000)" "start-up, static: $(awk -v n="$ir" 'BEGIN { printf "%.2f", n / 1e6 }') M instructions (target <= 0.35 M)"
+        ;;
+      *) printf "  %-32s %6.2f M  libstdc++ and libgcc linked in (LUMENTRACE_STATIC)\n" "lumentrace_static_runtime" \
+        "$(awk -v n="$ir" 'BEGIN { print n / 1e6 }')" ;;
+    esac
+  done
+  echo
+}
 
-echo "== Per-file overhead: one $((2 * size_mb)) MB file against the same bytes in 2,000 files =="
-single=$(make_file film utf8 $((2 * size_mb * mib)) 2000)
-tree="$single.parts"
-bytes=$(size_of "$single")
-read -r t_one c_one rss_one < <(best_of - "${program_run[@]}" "$single")
-# Directory mode (no arguments) searches the current folder's tree; a build
-# without it finds nothing there, and then the paths are passed as arguments.
-probe="$data/probe"
-rm -rf "$probe" && mkdir -p "$probe/sub" && cp "$tree/d00/f0000.smi" "$probe/sub/"
-"$measure" --cwd "$probe" -- "${program_run[@]}" >/dev/null
-if [ -f "$probe/sub/f0000.srt" ]; then
-  mode="directory mode (no arguments, run in the tree)"
-  read -r t_many c_many rss_many < <(best_of "$tree" "${program_run[@]}")
-else
-  mode="2,000 paths as arguments (this build has no directory mode)"
-  mapfile -t paths < <(find "$tree" -name '*.smi' | sort)
-  read -r t_many c_many rss_many < <(best_of - "${program_run[@]}" "${paths[@]}")
+files() {
+  echo "== Per-file overhead: one ${size_mb} MB film against the same bytes in 2,000 files (target: at most 1.5x) =="
+  local single tree bytes probe mode k t c rss
+  single=$(make_file film utf8 $((size_mb * mib)) 2000)
+  tree="$single.parts"
+  bytes=$(size_of "$single")
+  # Directory mode (no arguments) searches the current folder's tree; a build
+  # without it finds nothing there, and then the paths are passed as arguments.
+  probe="$data/probe"
+  rm -rf "$probe" && mkdir -p "$probe/sub" && cp "$tree/d00/f0000.smi" "$probe/sub/"
+  "$measure" --cwd "$probe" -- "${program_run[@]}" >/dev/null
+  local many=()
+  if [ -f "$probe/sub/f0000.srt" ]; then
+    mode="directory mode (no arguments, run in the tree)"
+    many=("${program_run[@]}")
+  else
+    mode="2,000 paths as arguments (this build has no directory mode)"
+    mapfile -t paths < <(find "$tree" -name '*.smi' | sort)
+    many=("${program_run[@]}" "${paths[@]}")
+  fi
+  local ow=() oc=() op=() mw=() mc=() mp=()
+  for ((k = 0; k < runs; k++)); do
+    read -r t c rss < <(once - "$data/stdout.txt" "${program_run[@]}" "$single")
+    ow+=("$t") oc+=("$c") op+=("$rss")
+    read -r t c rss < <(once "$tree" "$data/stdout.txt" "${many[@]}")
+    mw+=("$t") mc+=("$c") mp+=("$rss")
+  done
+  local o_c o_w m_c m_w growth
+  o_c=$(median "${oc[@]}") o_w=$(median "${ow[@]}") m_c=$(median "${mc[@]}") m_w=$(median "${mw[@]}")
+  printf "  one file     %6s MB  CPU %7.3f s  wall %7.3f s  peak RSS %6.1f MiB\n" "$(in_mb "$bytes")" \
+    "$o_c" "$o_w" "$(awk -v k="$(largest "${op[@]}")" 'BEGIN { print k / 1024 }')"
+  printf "  2,000 files  %6s MB  CPU %7.3f s  wall %7.3f s  peak RSS %6.1f MiB  (largest file %s KiB)\n" \
+    "$(in_mb "$bytes")" "$m_c" "$m_w" "$(awk -v k="$(largest "${mp[@]}")" 'BEGIN { print k / 1024 }')" \
+    "$(($(find "$tree" -name '*.smi' -printf '%s\n' | sort -n | tail -1) / 1024))"
+  growth=$(ratio "$m_c" "$o_c")
+  echo "  2,000 files / one file: ${growth}x CPU ($(ratio "$m_w" "$o_w")x wall): $(at_most "$growth" 1.5)"
+  echo "  $mode"
+  verdict "$(at_most "$growth" 1.5)" "directory mode: 2,000 files in ${growth}x the CPU time of one file (target <= 1.5x)"
+  echo
+}
+
+for section in $sections; do
+  case $section in
+    throughput | scaling | startup | files) "$section" ;;
+    *) echo "unknown section: $section" >&2; exit 2 ;;
+  esac
+done
+
+if [ ${#verdicts[@]} -gt 0 ]; then
+  echo "== Targets =="
+  printf '  %s\n' "${verdicts[@]}"
+  echo "  $(printf '%s\n' "${verdicts[@]}" | grep -c '^ok') of ${#verdicts[@]} met"
 fi
-printf "  one file     %8.1f MB %9.3f s %7s MB/s  %s\n" "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" \
-  "$t_one" "$(mbps "$bytes" "$t_one")" "$(rss_row "$bytes" "$rss_one")"
-printf "  2,000 files  %8.1f MB %9.3f s %7s MB/s  (largest file %s KiB, peak RSS %.1f MiB)\n" \
-  "$(awk -v b="$bytes" 'BEGIN{print b/1048576}')" "$t_many" "$(mbps "$bytes" "$t_many")" \
-  "$(( $(find "$tree" -name '*.smi' -printf '%s\n' | sort -n | tail -1) / 1024 ))" \
-  "$(awk -v k="$rss_many" 'BEGIN{print k/1024}')"
-echo "  2,000 files / one file: $(ratio "$t_many" "$t_one")x wall, $(ratio "$c_many" "$c_one")x CPU (target: at most 1.5x)"
-echo "  $mode"
