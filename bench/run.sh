@@ -62,9 +62,10 @@ make_file() {
   echo "$path"
 }
 
-# once DIR|- STDOUT COMMAND... -> "wall cpu maxrss_kib" of one run of COMMAND,
-# in DIR (- for here), its standard output going to STDOUT. A failed run ends
-# the benchmark.
+# once DIR|- STDOUT COMMAND... -> "wall cpu maxrss_kib user" of one run of
+# COMMAND, in DIR (- for here), its standard output going to STDOUT. A failed
+# run ends the benchmark. Callers remove the previous run's output first, so
+# that no run pays for freeing the one before (hundreds of MB at 16x).
 once() {
   local cwd=$1 out=$2 line status
   shift 2
@@ -77,7 +78,7 @@ once() {
     exit 1
   fi
   awk '{ for (i = 1; i <= NF; ++i) { split($i, f, "="); v[f[1]] = f[2] }
-         printf "%s %.6f %s\n", v["wall"], v["user"] + v["sys"], v["maxrss_kib"] }' <<<"$line"
+         printf "%s %.6f %s %s\n", v["wall"], v["user"] + v["sys"], v["maxrss_kib"], v["user"] }' <<<"$line"
 }
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
@@ -106,7 +107,7 @@ throughput() {
   echo " of floor = the floor's time / lumentrace's. All three write to a file.)"
   printf "%-8s %-7s %6s  %-17s %-17s %-17s %-15s %-7s %-7s %s\n" input shape MB lumentrace iconv floor \
     "vs iconv" target "" "of floor (floor vs iconv)"
-  local encoding shape from target file bytes srt k t c rss
+  local encoding shape from target file bytes srt output_bytes k t c rss
   for encoding in utf8 utf8bom utf16 cp949; do
     case $encoding in
       utf8 | utf8bom) from=UTF-8 target=1.5 ;;
@@ -119,13 +120,18 @@ throughput() {
       srt="${file%.smi}.srt"
       local pw=() pc=() iw=() ic=() fw=() fc=() peaks=()
       for ((k = 0; k < runs; k++)); do
-        read -r t c rss < <(once - "$data/stdout.txt" "${program_run[@]}" "$file")
+        rm -f "$srt"
+        read -r t c rss _ < <(once - "$data/stdout.txt" "${program_run[@]}" "$file")
         pw+=("$t") pc+=("$c") peaks+=("$rss")
-        read -r t c rss < <(once - "$data/iconv.out" iconv -f "$from" -t UTF-16LE "$file")
+        output_bytes=$(size_of "$srt")
+        rm -f "$data/iconv.out"
+        read -r t c rss _ < <(once - "$data/iconv.out" iconv -f "$from" -t UTF-16LE "$file")
         iw+=("$t") ic+=("$c")
-        read -r t c rss < <(once - "$data/stdout.txt" "$floor" "$file" "$data/floor.out" "$(size_of "$srt")")
+        rm -f "$data/floor.out"
+        read -r t c rss _ < <(once - "$data/stdout.txt" "$floor" "$file" "$data/floor.out" "$output_bytes")
         fw+=("$t") fc+=("$c")
       done
+      rm -f "$srt" "$data/iconv.out" "$data/floor.out"
       local p_c p_w i_c i_w f_c f_w vs vs_wall
       p_c=$(median "${pc[@]}") p_w=$(median "${pw[@]}")
       i_c=$(median "${ic[@]}") i_w=$(median "${iw[@]}")
@@ -144,30 +150,32 @@ throughput() {
 
 # scale SHAPE LABEL: 1x, 4x and 16x of the same shape in UTF-8 without a byte-order mark.
 scale() {
-  local shape=$1 label=$2 base=$((size_mb * mib / 4)) factor f k t c rss
+  local shape=$1 label=$2 base=$((size_mb * mib / 4)) factor f k t c rss u
   local -a files=() factors=(1 4 16)
   echo "-- $shape: $label"
   for factor in "${factors[@]}"; do files+=("$(make_file "$shape" utf8 $((base * factor)))"); done
-  local -A cpu=() wall=() peak=()
+  local -A cpu=() user=() wall=() peak=()
   for ((k = 0; k < runs; k++)); do
     for ((f = 0; f < 3; f++)); do
-      read -r t c rss < <(once - "$data/stdout.txt" "${program_run[@]}" "${files[f]}")
-      cpu[$f]+=" $c" wall[$f]+=" $t" peak[$f]+=" $rss"
+      rm -f "${files[f]%.smi}.srt"
+      read -r t c rss u < <(once - "$data/stdout.txt" "${program_run[@]}" "${files[f]}")
+      cpu[$f]+=" $c" user[$f]+=" $u" wall[$f]+=" $t" peak[$f]+=" $rss"
     done
   done
-  local c1="" w1="" mc mw mp bytes growth
+  for ((f = 0; f < 3; f++)); do rm -f "${files[f]%.smi}.srt"; done
+  local c1="" u1="" w1="" mc mu mw mp bytes growth
   for ((f = 0; f < 3; f++)); do
     # shellcheck disable=SC2086
-    mc=$(median ${cpu[$f]}) mw=$(median ${wall[$f]}) mp=$(largest ${peak[$f]})
-    [ -z "$c1" ] && c1=$mc w1=$mw
+    mc=$(median ${cpu[$f]}) mu=$(median ${user[$f]}) mw=$(median ${wall[$f]}) mp=$(largest ${peak[$f]})
+    [ -z "$c1" ] && c1=$mc u1=$mu w1=$mw
     bytes=$(size_of "${files[f]}")
-    printf "  %3sx %6s MB  CPU %7.3f s %7s MB/s %6sx   wall %7.3f s %6sx   peak RSS %6.1f MiB" \
-      "${factors[f]}" "$(in_mb "$bytes")" "$mc" "$(awk -v b="$bytes" -v t="$mc" 'BEGIN { printf "%.1f", b / 1048576 / t }')" \
-      "$(ratio "$mc" "$c1")" "$mw" "$(ratio "$mw" "$w1")" "$(awk -v k="$mp" 'BEGIN { print k / 1024 }')"
+    printf "  %3sx %6s MB  CPU %7.3f s %6.1f MB/s %6sx (user %6sx)  wall %7.3f s %6sx  peak RSS %6.1f MiB" \
+      "${factors[f]}" "$(in_mb "$bytes")" "$mc" "$(awk -v b="$bytes" -v t="$mc" 'BEGIN { print b / 1048576 / t }')" \
+      "$(ratio "$mc" "$c1")" "$(ratio "$mu" "$u1")" "$mw" "$(ratio "$mw" "$w1")" "$(awk -v k="$mp" 'BEGIN { print k / 1024 }')"
     if [ "${factors[f]}" = 16 ]; then
       growth=$(ratio "$mc" "$c1")
       printf "  (16x CPU <= 17x: %s" "$(at_most "$growth" 17)"
-      verdict "$(at_most "$growth" 17)" "linear, $shape: 16x the input in ${growth}x the CPU time (target <= 17x)"
+      verdict "$(at_most "$growth" 17)" "linear, $shape: 16x the input in ${growth}x the CPU time, $(ratio "$mu" "$u1")x the user time (target <= 17x)"
       case $shape in
         film | repeat | real)
           local mib_peak
@@ -254,11 +262,15 @@ files() {
   fi
   local ow=() oc=() op=() mw=() mc=() mp=()
   for ((k = 0; k < runs; k++)); do
-    read -r t c rss < <(once - "$data/stdout.txt" "${program_run[@]}" "$single")
+    rm -f "${single%.smi}.srt"
+    read -r t c rss _ < <(once - "$data/stdout.txt" "${program_run[@]}" "$single")
     ow+=("$t") oc+=("$c") op+=("$rss")
-    read -r t c rss < <(once "$tree" "$data/stdout.txt" "${many[@]}")
+    find "$tree" -name '*.srt' -delete
+    read -r t c rss _ < <(once "$tree" "$data/stdout.txt" "${many[@]}")
     mw+=("$t") mc+=("$c") mp+=("$rss")
   done
+  rm -f "${single%.smi}.srt"
+  find "$tree" -name '*.srt' -delete
   local o_c o_w m_c m_w growth
   o_c=$(median "${oc[@]}") o_w=$(median "${ow[@]}") m_c=$(median "${mc[@]}") m_w=$(median "${mw[@]}")
   printf "  one file     %6s MB  CPU %7.3f s  wall %7.3f s  peak RSS %6.1f MiB\n" "$(in_mb "$bytes")" \
