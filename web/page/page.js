@@ -295,6 +295,18 @@ function showEntry(entry) {
   }
 }
 
+// A waiting entry's line as it is converted: only its note changes.
+function showConverting(entry) {
+  const waiting = entry.state === 'waiting' && entry.li.querySelector('.note');
+  entry.state = 'converting';
+  if (!waiting) {
+    showEntry(entry);
+    return;
+  }
+  entry.li.dataset.state = entry.state;
+  waiting.textContent = t('converting');
+}
+
 // An .srt's cue count and download link (`output` as outputsOf gives it).
 function outputLine(output) {
   const link = document.createElement('a');
@@ -522,8 +534,7 @@ async function convertBatch(slot, batch) {
   for (const entry of batch) {
     entry.queued = false;
     sent.set(entry, { version: ++entry.version, codePage: entry.codePage || codePageChoice.value });
-    entry.state = 'converting';
-    showEntry(entry);
+    showConverting(entry);
     if (entry.unreadable) {
       replies.set(entry, { failure: 'unreadable' });
     } else if (entry.file.size > kLargestFile) {
@@ -638,9 +649,8 @@ function add(found) {
     const entry = { path, file, sami, unreadable, li: document.createElement('li'), version: 0,
       state: sami ? 'waiting' : 'passed-over' };
     results.append(entry.li);
-    showEntry(entry);
     entries.push(entry);
-    if (sami) added.push(entry);
+    if (sami) added.push(entry); else showEntry(entry);  // enqueue shows the others
   }
   if (found.length && !entries.length) statusLine.dataset.noSmi = 'true';
   else delete statusLine.dataset.noSmi;

@@ -264,16 +264,23 @@ async function writeInput(m, file, bytes) {
     return { at, size };
   }
   for (let offset = 0; offset < size; offset += kWindow) {
-    const window = new Uint8Array(await file.slice(offset, Math.min(size, offset + kWindow)).arrayBuffer());
-    if (window.length !== Math.min(kWindow, size - offset)) throw new Error('unreadable');
+    let window;
+    try {
+      window = new Uint8Array(await file.slice(offset, Math.min(size, offset + kWindow)).arrayBuffer());
+    } catch (error) {
+      window = null;
+    }
+    // A file changed since it was chosen reads short, or not at all.
+    if (!window || window.length !== Math.min(kWindow, size - offset)) throw new Error('unreadable');
     m.HEAPU8.set(window, at + offset);
   }
   return { at, size };
 }
 
-// Converts the file written into the instance's memory (`input`): its .srt, or, when
-// `split` is asked for and the file carries two languages or more, one per
-// language ({ parts: [{ suffix, srt, head, cues }] }); with what the bytes are.
+// Converts the file written into the instance's memory (`input`): its .srt,
+// or, when `split` is asked for and the file carries two languages or more,
+// one per language ({ parts: [{ suffix, srt, head, cues }] }); with what the
+// bytes are.
 function convert(m, input, codePage, utf8, split) {
   const name = define(m, codePage);
   const flags = m._lumentrace_inspect();
