@@ -474,10 +474,19 @@ async function ask(slot, message) {
   });
 }
 
-// The next entries for a worker: as many small files as a batch holds, or one large one.
+// Files above this are converted one at a time across the workers: each
+// takes its size in a worker's memory and up to twice that for its .srt.
+const kLargeFile = 256 * 1024 * 1024;
+const isLarge = (entry) => !!entry.file && entry.file.size > kLargeFile;
+
+// The next entries for a worker: as many small files as a batch holds, or one
+// large one (none while another large one is converted). Null when nothing may go.
 function nextBatch() {
   const size = (entry) => (entry.file ? entry.file.size : 0);
-  const batch = [queue.shift()];
+  const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.entries.some(isLarge)));
+  const first = queue.findIndex((entry) => !largeInWork || !isLarge(entry));
+  if (first < 0) return null;
+  const batch = queue.splice(first, 1);
   let bytes = size(batch[0]);
   while (queue.length && batch.length < kBatchFiles && bytes + size(queue[0]) <= kBatchBytes) {
     bytes += size(queue[0]);
@@ -490,7 +499,11 @@ function nextBatch() {
 function pump() {
   if (!ready) return;
   for (const slot of pool) {
-    while (slot.working.size < kInFlight && queue.length) convertBatch(slot, nextBatch());
+    while (slot.working.size < kInFlight && queue.length) {
+      const batch = nextBatch();
+      if (!batch) break;
+      convertBatch(slot, batch);
+    }
   }
   if (run.done === run.total) showStatus(); else showStatusSoon();
   if (run.done === run.total && idleWaiters.length) {
