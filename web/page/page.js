@@ -16,11 +16,11 @@ const languageChoice = $('language');
 const problemsOnly = $('problems-only');
 const flaggedLine = $('flagged');
 
-// Files larger than this are not read at all: the page's memory (2 GB of
-// WebAssembly memory) would not hold them with their .srt; 300 MB films
-// convert. A smaller file that still runs out of memory is reported the same
-// way. (The program has no such limit.)
-const kLargestFile = 384 * 1024 * 1024;
+// Files larger than this are not read at all: a worker holds the whole file
+// in its WebAssembly memory (4 GB at most) while converting it, and the
+// browser the .srt, up to twice as large. A smaller file that still runs out
+// of memory is reported the same way. (The program has no such limit.)
+const kLargestFile = 1024 * 1024 * 1024;
 
 const kTexts = {
   en: {
@@ -295,6 +295,18 @@ function showEntry(entry) {
   }
 }
 
+// A waiting entry's line as it is converted: only its note changes.
+function showConverting(entry) {
+  const waiting = entry.state === 'waiting' && entry.li.querySelector('.note');
+  entry.state = 'converting';
+  if (!waiting) {
+    showEntry(entry);
+    return;
+  }
+  entry.li.dataset.state = entry.state;
+  waiting.textContent = t('converting');
+}
+
 // An .srt's cue count and download link (`output` as outputsOf gives it).
 function outputLine(output) {
   const link = document.createElement('a');
@@ -388,12 +400,27 @@ const inlineWorker = $('worker-source');
 const kWorkers = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
 let workerSource = null;  // a promise of the blob: address workers start from
 let wasm = null;          // the single-file page's WebAssembly bytes
-let pool = [];            // { worker, pending, next, working (its jobs: { entry }) }
-// Each worker holds two files, so that it reads the next while converting one.
+let wasmModule = null;    // a promise of the WebAssembly compiled once for every worker
+let pool = [];            // { worker, pending, next, working (its jobs: { entries }) }
+// Each worker holds two batches, so that it reads the next while converting one.
 const kInFlight = 2;
+// Small files go to a worker together, which reads them in one go: reading
+// each file on its own costs more than converting it.
+const kBatchFiles = 32;
+const kBatchBytes = 2 * 1024 * 1024;
 
 function inWork(entry) {
-  return pool.some((slot) => [...slot.working].some((job) => job.entry === entry));
+  return pool.some((slot) => [...slot.working].some((job) => job.entries.includes(entry)));
+}
+
+// The WebAssembly is compiled once here and handed to every worker (a fresh
+// worker then starts at once); null when it cannot be, and each worker
+// compiles its own.
+function compileOnce() {
+  const compiled = wasm ? WebAssembly.compile(wasm)
+    : fetch('lumentrace.wasm').then((reply) => (reply.ok ? reply.arrayBuffer() : Promise.reject(new Error(reply.status))))
+      .then((bytes) => WebAssembly.compile(bytes));
+  return compiled.catch(() => null);
 }
 
 // A worker is made from the page's own copy of worker.js (or, in the
@@ -409,10 +436,11 @@ function startWorkers() {
     } else {
       workerSource = fetch('worker.js').then((reply) => reply.blob()).then((blob) => URL.createObjectURL(blob));
     }
+    wasmModule = compileOnce();
   }
   pool = Array.from({ length: kWorkers }, () => ({ worker: null, pending: new Map(), next: 1, working: new Set() }));
   const slots = pool;
-  return workerSource.then((source) => {
+  return Promise.all([workerSource, wasmModule]).then(([source, module]) => {
     for (const slot of slots) {
       slot.worker = new Worker(source);
       slot.worker.onmessage = (event) => {
@@ -426,7 +454,12 @@ function startWorkers() {
         for (const done of slot.pending.values()) done({ error: 'the worker stopped' });
         slot.pending.clear();
       };
-      slot.worker.postMessage({ type: 'start', base: new URL('.', location.href).href, wasm });
+      const start = { type: 'start', base: new URL('.', location.href).href, inline: !!wasm };
+      try {
+        slot.worker.postMessage({ ...start, module });
+      } catch (error) {
+        slot.worker.postMessage({ ...start, wasm });  // the module could not be handed over
+      }
     }
   });
 }
@@ -441,11 +474,36 @@ async function ask(slot, message) {
   });
 }
 
+// Files above this are converted one at a time across the workers: each
+// takes its size in a worker's memory and up to twice that for its .srt.
+const kLargeFile = 256 * 1024 * 1024;
+const isLarge = (entry) => !!entry.file && entry.file.size > kLargeFile;
+
+// The next entries for a worker: as many small files as a batch holds, or one
+// large one (none while another large one is converted). Null when nothing may go.
+function nextBatch() {
+  const size = (entry) => (entry.file ? entry.file.size : 0);
+  const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.entries.some(isLarge)));
+  const first = queue.findIndex((entry) => !largeInWork || !isLarge(entry));
+  if (first < 0) return null;
+  const batch = queue.splice(first, 1);
+  let bytes = size(batch[0]);
+  while (queue.length && batch.length < kBatchFiles && bytes + size(queue[0]) <= kBatchBytes) {
+    bytes += size(queue[0]);
+    batch.push(queue.shift());
+  }
+  return batch;
+}
+
 // Hands waiting entries to idle workers.
 function pump() {
   if (!ready) return;
   for (const slot of pool) {
-    while (slot.working.size < kInFlight && queue.length) convertEntry(slot, queue.shift());
+    while (slot.working.size < kInFlight && queue.length) {
+      const batch = nextBatch();
+      if (!batch) break;
+      convertBatch(slot, batch);
+    }
   }
   if (run.done === run.total) showStatus(); else showStatusSoon();
   if (run.done === run.total && idleWaiters.length) {
@@ -475,46 +533,63 @@ function forget(entry) {
   entry.parts = null;
 }
 
-async function convertEntry(slot, entry) {
-  const job = { entry };
+// Converts a batch of entries on a worker and shows what became of each.
+async function convertBatch(slot, batch) {
+  const job = { entries: batch };
   slot.working.add(job);
-  entry.queued = false;
-  const version = ++entry.version;
-  entry.state = 'converting';
-  showEntry(entry);
-  const codePage = entry.codePage || codePageChoice.value;
   const utf8 = outputChoice.value === 'utf-8';
   const split = splitChoice.value === 'split';
-  let reply;
-  if (entry.unreadable) {
-    reply = { failure: 'unreadable' };
-  } else if (entry.file.size > kLargestFile) {
-    reply = { failure: 'too-large' };
-  } else {
-    reply = await ask(slot, { type: 'convert', file: entry.file, codePage, utf8, split });
+  const asked = [];
+  const replies = new Map();
+  // Each entry's version and encoding as sent: an entry queued again
+  // meanwhile takes a later answer.
+  const sent = new Map();
+  for (const entry of batch) {
+    entry.queued = false;
+    sent.set(entry, { version: ++entry.version, codePage: entry.codePage || codePageChoice.value });
+    showConverting(entry);
+    if (entry.unreadable) {
+      replies.set(entry, { failure: 'unreadable' });
+    } else if (entry.file.size > kLargestFile) {
+      replies.set(entry, { failure: 'too-large' });
+    } else {
+      asked.push(entry);
+    }
+  }
+  if (asked.length) {
+    const reply = await ask(slot, { type: 'convert', utf8, split,
+      files: asked.map((entry) => ({ file: entry.file, codePage: sent.get(entry).codePage })) });
+    asked.forEach((entry, i) => replies.set(entry, reply.error ? reply : reply.results[i]));
   }
   if (!slot.working.delete(job)) return;  // the list was cleared meanwhile
-  if (entry.version === version && entries.includes(entry)) {
-    forget(entry);
-    Object.assign(entry, { failure: null, likely: null, preview: '', cues: 0 });
-    if (reply.failure || reply.error) {
-      entry.state = 'failed';
-      entry.failure = reply.failure || 'failed';
-    } else {
-      entry.srt = reply.srt || null;
-      entry.parts = reply.parts || null;
-      entry.cues = reply.cues || 0;
-      entry.preview = reply.preview || '';
-      entry.readIn = codePage;
-      entry.legacy = reply.legacy;
-      entry.likely = reply.likely || null;
-      const noCue = outputsOf(entry).some((output) => output.cues === 0);
-      entry.state = noCue || entry.likely ? 'warning' : 'converted';
+  for (const entry of batch) {
+    if (sent.get(entry).version === entry.version && entries.includes(entry)) {
+      settle(entry, replies.get(entry), sent.get(entry).codePage);
+      ++run.done;
     }
-    showEntry(entry);
-    ++run.done;
   }
   pump();
+}
+
+// An entry takes its worker's answer.
+function settle(entry, reply, codePage) {
+  forget(entry);
+  Object.assign(entry, { failure: null, likely: null, preview: '', cues: 0 });
+  if (reply.failure || reply.error) {
+    entry.state = 'failed';
+    entry.failure = reply.failure || 'failed';
+  } else {
+    entry.srt = reply.srt || null;
+    entry.parts = reply.parts || null;
+    entry.cues = reply.cues || 0;
+    entry.preview = reply.preview || '';
+    entry.readIn = codePage;
+    entry.legacy = reply.legacy;
+    entry.likely = reply.likely || null;
+    const noCue = outputsOf(entry).some((output) => output.cues === 0);
+    entry.state = noCue || entry.likely ? 'warning' : 'converted';
+  }
+  showEntry(entry);
 }
 
 // Puts entries (back) in the queue; a run in progress takes them in.
@@ -587,9 +662,8 @@ function add(found) {
     const entry = { path, file, sami, unreadable, li: document.createElement('li'), version: 0,
       state: sami ? 'waiting' : 'passed-over' };
     results.append(entry.li);
-    showEntry(entry);
     entries.push(entry);
-    if (sami) added.push(entry);
+    if (sami) added.push(entry); else showEntry(entry);  // enqueue shows the others
   }
   if (found.length && !entries.length) statusLine.dataset.noSmi = 'true';
   else delete statusLine.dataset.noSmi;

@@ -4,12 +4,15 @@
 // page's security policy applies here too: nothing can be sent anywhere.
 'use strict';
 
-// The page hands over its address (this worker's own is a blob: one), or,
-// in the single-file page, the WebAssembly itself.
+// The page hands over the WebAssembly it compiled once for all its workers,
+// and its address (this worker's own is a blob: one) or, in the single-file
+// page, the WebAssembly's bytes, for a browser that cannot hand the compiled
+// module over.
 let base = '';
 let wasmBinary = null;
-let instance = null;    // a promise of the WebAssembly instance
-let defined = new Set(); // code pages the instance knows
+let wasmModule = null;
+let instance = null;      // a promise of the WebAssembly instance
+let defined = new Map();  // code pages the instance knows, each with its name in the instance's memory
 
 const kInvalid = 0xFFFFFFFF;
 const kIncomplete = 0xFFFFFFFE;
@@ -19,6 +22,12 @@ const kKeptMemory = 256 * 1024 * 1024;
 
 const kBlobAbove = 4 * 1024 * 1024;
 const kSrtType = 'application/x-subrip';
+// A file larger than this is read a window at a time straight into the
+// instance's memory, so that it is never held twice.
+const kWindow = 16 * 1024 * 1024;
+// What lumentrace_inspect tells about the input.
+const kReadInCodePage = 1;
+const kHasSyncTag = 2;
 
 // The browser's name for each code page.
 const kDecoderLabels = {
@@ -29,9 +38,19 @@ const kDecoderLabels = {
 };
 
 function startModule() {
-  defined = new Set();
-  instance = createLumentrace(wasmBinary ? { wasmBinary }
-    : { locateFile: (file) => new URL(file, base).href });
+  defined = new Map();
+  const options = {};
+  if (wasmModule) {
+    options.instantiateWasm = (imports, done) => {
+      WebAssembly.instantiate(wasmModule, imports).then((made) => done(made, wasmModule));
+      return {};
+    };
+  } else if (wasmBinary) {
+    options.wasmBinary = wasmBinary;
+  } else {
+    options.locateFile = (file) => new URL(file, base).href;
+  }
+  instance = createLumentrace(options);
 }
 
 // One decoded piece as the conversion's decoder answers for it: a code point
@@ -99,74 +118,40 @@ function codePageTables(codePage) {
   return found;
 }
 
-function copyIn(m, bytes) {
-  const at = m._malloc(Math.max(bytes.length, 1));
+function cString(m, text) {
+  const bytes = new TextEncoder().encode(text + '\0');
+  const at = m._malloc(bytes.length) >>> 0;
   if (at === 0) throw new Error('out of memory');
   m.HEAPU8.set(bytes, at);
   return at;
 }
 
-function cString(m, text) {
-  const bytes = new TextEncoder().encode(text + '\0');
-  return copyIn(m, bytes);
+function copyIn(m, bytes) {
+  const at = m._malloc(Math.max(bytes.length, 1)) >>> 0;
+  if (at === 0) throw new Error('out of memory');
+  m.HEAPU8.set(bytes, at);
+  return at;
 }
 
+// The code page's name in the instance's memory, defined there first.
 function define(m, codePage) {
-  if (defined.has(codePage)) return;
+  let name = defined.get(codePage);
+  if (name) return name;
   const { single, pairs } = codePageTables(codePage);
-  const name = cString(m, codePage);
+  name = cString(m, codePage);
   const singleAt = copyIn(m, new Uint8Array(single.buffer));
   const pairsAt = copyIn(m, new Uint8Array(pairs.buffer));
   m._lumentrace_define_code_page(name, singleAt, pairsAt);
-  m._free(name); m._free(singleAt); m._free(pairsAt);
-  defined.add(codePage);
-}
-
-// Takes an .srt out of the instance's memory and frees it there. A large one
-// becomes a Blob here, so that the page never holds or copies it; a small one
-// is handed over as its bytes, which costs far less.
-function takeSrt(m, srtAt, results) {
-  if (srtAt === 0) throw new Error('out of memory');
-  const size = m.HEAPU32[results >> 2];
-  const cues = m.HEAP32[(results + 4) >> 2];
-  const srt = size > kBlobAbove ? new Blob([m.HEAPU8.subarray(srtAt, srtAt + size)], { type: kSrtType })
-    : m.HEAPU8.slice(srtAt, srtAt + size).buffer;
-  const head = m.HEAPU8.slice(srtAt, srtAt + Math.min(size, 4096));
-  m._free(srtAt);
-  return { srt, head, cues };
-}
-
-// The file's .srt, or, when `split` is asked for and the file carries two
-// languages or more, one per language ({ parts: [{ suffix, srt, head, cues }] }).
-function convert(m, bytes, codePage, utf8, split) {
-  define(m, codePage);
-  const input = copyIn(m, bytes);
-  const name = cString(m, codePage);
-  const results = m._malloc(8);
-  try {
-    const suffixes = split ? m.UTF8ToString(m._lumentrace_languages(input, bytes.length, name)) : '';
-    if (suffixes) {
-      return { parts: suffixes.split('\n').map((suffix, index) => ({ suffix, ...takeSrt(m,
-        m._lumentrace_convert_language(input, bytes.length, name, utf8 ? 1 : 0, index, results, results + 4),
-        results) })) };
-    }
-    return takeSrt(m, m._lumentrace_convert(input, bytes.length, name, utf8 ? 1 : 0, results, results + 4), results);
-  } finally {
-    m._free(input); m._free(name); m._free(results);
-  }
+  m._free(singleAt); m._free(pairsAt);
+  defined.set(codePage, name);
+  return name;
 }
 
 function codePageForLocale(m, localeName) {
   const name = cString(m, localeName);
-  const answer = m.UTF8ToString(m._lumentrace_code_page_for_locale(name));
+  const answer = m.UTF8ToString(m._lumentrace_code_page_for_locale(name) >>> 0);
   m._free(name);
   return answer;
-}
-
-// How a file is read: 0xEF first is UTF-8, 0xFE or 0xFF UTF-16, anything else
-// in the encoding of older files (the program's rule).
-function readsAsLegacy(bytes) {
-  return bytes.length === 0 || (bytes[0] !== 0xEF && bytes[0] !== 0xFE && bytes[0] !== 0xFF);
 }
 
 // Which legacy encoding the bytes of a file read in one look like, judged on
@@ -214,66 +199,170 @@ function likelyLegacyEncoding(bytes) {
   return null;
 }
 
-// Whether the whole input is well-formed UTF-8: a file without a byte-order
-// mark is then read as UTF-8 whatever the encoding of older files.
-function isUtf8(bytes) {
-  try {
-    new TextDecoder('utf-8', { fatal: true }).decode(bytes);
-    return true;
-  } catch (error) {
-    return false;
-  }
-}
-
-// Whether the bytes hold a "<sync" in any case, in one or in two bytes a letter.
-function hasSyncTag(bytes) {
-  const word = [0x3C, 0x73, 0x79, 0x6E, 0x63];
-  for (const step of [1, 2]) {
-    for (let i = 0; i + 4 * step < bytes.length; ++i) {
-      let k = 0;
-      while (k < 5 && (bytes[i + k * step] | (k ? 0x20 : 0)) === word[k]) ++k;
-      if (k === 5) return true;
-    }
-  }
-  return false;
-}
-
 // The first cues of an .srt, for the page to show.
 function preview(head, utf8) {
   const text = new TextDecoder(utf8 ? 'utf-8' : 'utf-16le').decode(head);
   return text.split('\r\n\r\n').slice(0, 3).join('\n\n').replace(/\r\n/g, '\n').trim();
 }
 
-async function convertFile(message) {
-  let bytes;
-  try {
-    bytes = new Uint8Array(await message.file.arrayBuffer());
-  } catch (error) {
-    return { failure: 'unreadable' };
+// The .srt as the instance hands it over: small, its bytes (an ArrayBuffer
+// for the page, which costs less than a Blob); large, a Blob made here a piece
+// at a time, so that the .srt is never whole in this worker's memory and the
+// page never holds or copies it. `head` keeps its start for the preview.
+function srtCollector(m) {
+  const srt = { pieces: [], size: 0, head: null };
+  m.takeSrt = (at, size) => {
+    const bytes = m.HEAPU8.subarray(at, at + size);
+    if (!srt.head) srt.head = bytes.slice(0, 4096);
+    srt.size += size;
+    if (srt.size <= kBlobAbove) {
+      srt.pieces.push(bytes.slice());
+      return;
+    }
+    if (srt.pieces.length && !(srt.pieces[0] instanceof Blob)) srt.pieces = [new Blob(srt.pieces)];
+    srt.pieces.push(new Blob([bytes]));
+  };
+  m.dropSrt = () => Object.assign(srt, { pieces: [], size: 0, head: null });
+  srt.take = () => {
+    const { pieces, size } = srt;
+    let bytes;
+    if (size > kBlobAbove) {
+      bytes = new Blob(pieces, { type: kSrtType });
+    } else if (pieces.length === 1) {
+      bytes = pieces[0].buffer;
+    } else {
+      const whole = new Uint8Array(size);
+      let at = 0;
+      for (const piece of pieces) { whole.set(piece, at); at += piece.length; }
+      bytes = whole.buffer;
+    }
+    const head = srt.head || new Uint8Array(0);
+    m.dropSrt();
+    return { srt: bytes, head };
+  };
+  return srt;
+}
+
+// The instance's memory serves one file at a time; a file waits its turn
+// (the next files are read meanwhile).
+let heapTurn = Promise.resolve();
+function withHeap(task) {
+  const done = heapTurn.then(task);
+  heapTurn = done.catch(() => {});
+  return done;
+}
+
+// Writes the file into the instance's memory: `bytes` when it was read
+// already, else the file a window at a time; returns where it is. Throws
+// 'too-large' when the memory cannot hold it.
+async function writeInput(m, file, bytes) {
+  const size = bytes ? bytes.length : file.size;
+  const at = m._lumentrace_input(size) >>> 0;
+  if (at === 0) throw new Error('too-large');
+  if (bytes) {
+    m.HEAPU8.set(bytes, at);
+    return { at, size };
   }
-  const m = await instance;
+  for (let offset = 0; offset < size; offset += kWindow) {
+    let window;
+    try {
+      window = new Uint8Array(await file.slice(offset, Math.min(size, offset + kWindow)).arrayBuffer());
+    } catch (error) {
+      window = null;
+    }
+    // A file changed since it was chosen reads short, or not at all.
+    if (!window || window.length !== Math.min(kWindow, size - offset)) throw new Error('unreadable');
+    m.HEAPU8.set(window, at + offset);
+  }
+  return { at, size };
+}
+
+// Converts the file written into the instance's memory (`input`): its .srt,
+// or, when `split` is asked for and the file carries two languages or more,
+// one per language ({ parts: [{ suffix, srt, head, cues }] }); with what the
+// bytes are.
+function convert(m, input, codePage, utf8, split) {
+  const name = define(m, codePage);
+  const flags = m._lumentrace_inspect();
+  let likely = null;
+  if (flags & kReadInCodePage) likely = likelyLegacyEncoding(m.HEAPU8.subarray(input.at, input.at + input.size));
+  const srt = srtCollector(m);
+  const suffixes = split ? m.UTF8ToString(m._lumentrace_languages(name) >>> 0) : '';
   let result;
+  if (suffixes) {
+    result = { parts: suffixes.split('\n').map((suffix, index) => {
+      const cues = m._lumentrace_convert_language(name, utf8 ? 1 : 0, index);
+      return { suffix, cues, ...srt.take() };
+    }) };
+  } else {
+    const cues = m._lumentrace_convert(name, utf8 ? 1 : 0);
+    result = { cues, ...srt.take() };
+  }
+  return { result, flags, likely };
+}
+
+// The file's .srt and what the page says about it, or its failure.
+async function convertFile(file, bytes, codePage, utf8, split) {
+  const m = await instance;
+  let converted;
   try {
-    result = convert(m, bytes, message.codePage, message.utf8, message.split);
+    converted = convert(m, await writeInput(m, file, bytes), codePage, utf8, split);
   } catch (error) {
+    if (error && error.message === 'unreadable') return { failure: 'unreadable' };
     // Running out of memory stops the instance: the next file gets a new one.
     // A small file that stops it has met a fault, not a limit.
     startModule();
-    return { failure: bytes.length > kKeptMemory / 8 ? 'too-large' : 'failed' };
+    return { failure: error && error.message === 'too-large' || file.size > kKeptMemory / 8 ? 'too-large' : 'failed' };
   }
   if (m.HEAPU8.length > kKeptMemory) startModule();
+  const { result, flags, likely } = converted;
   // A file split by language has <P> tags with classes after a sync tag.
-  if (!result.parts && result.cues === 0 && !hasSyncTag(bytes)) return { failure: 'not-sami' };
-  const legacy = readsAsLegacy(bytes) && !isUtf8(bytes);
+  if (!result.parts && result.cues === 0 && !(flags & kHasSyncTag)) return { failure: 'not-sami' };
+  const legacy = (flags & kReadInCodePage) !== 0;
   const reply = result.parts
-    ? { parts: result.parts.map(({ suffix, srt, head, cues }) => ({ suffix, srt, cues, preview: preview(head, message.utf8) })) }
-    : { srt: result.srt, cues: result.cues, preview: preview(result.head, message.utf8) };
+    ? { parts: result.parts.map(({ suffix, srt, head, cues }) => ({ suffix, srt, cues, preview: preview(head, utf8) })) }
+    : { srt: result.srt, cues: result.cues, preview: preview(result.head, utf8) };
   reply.legacy = legacy;
-  if (legacy) {
-    const likely = likelyLegacyEncoding(bytes);
-    if (likely && likely !== message.codePage) reply.likely = likely;
-  }
+  if (likely && likely !== codePage) reply.likely = likely;
   return reply;
+}
+
+// Reads the files of a batch: small ones together in one read, which costs
+// far less than one read each; a file that cannot be read is marked so. A
+// file too large to read whole is left for writeInput (null).
+async function readBatch(files) {
+  if (files.length === 1) {
+    const [file] = files;
+    if (file.size > kWindow) return [null];
+    try {
+      return [new Uint8Array(await file.arrayBuffer())];
+    } catch (error) {
+      return ['unreadable'];
+    }
+  }
+  try {
+    const all = await new Blob(files).arrayBuffer();
+    let at = 0;
+    return files.map((file) => new Uint8Array(all, (at += file.size) - file.size, file.size));
+  } catch (error) {
+    return Promise.all(files.map((file) => readBatch([file]).then(([bytes]) => bytes)));
+  }
+}
+
+async function convertBatch(message) {
+  const files = message.files.map((item) => item.file);
+  const read = await readBatch(files);
+  return withHeap(async () => {
+    const results = [];
+    for (let i = 0; i < files.length; ++i) {
+      if (read[i] === 'unreadable') {
+        results.push({ failure: 'unreadable' });
+      } else {
+        results.push(await convertFile(files[i], read[i], message.files[i].codePage, message.utf8, message.split));
+      }
+    }
+    return { results };
+  });
 }
 
 async function handle(message) {
@@ -283,7 +372,7 @@ async function handle(message) {
       return { codePage: codePageForLocale(m, message.name) };
     }
     case 'convert':
-      return convertFile(message);
+      return convertBatch(message);
     case 'zip': {
       const files = {};
       for (const { path, srt } of message.files) {
@@ -302,12 +391,14 @@ self.onmessage = (event) => {
   if (message.type === 'start') {
     base = message.base;
     wasmBinary = message.wasm || null;
-    if (!wasmBinary) importScripts(new URL('lumentrace.js', base).href, new URL('fflate.js', base).href);
+    wasmModule = message.module || null;
+    if (!message.inline) importScripts(new URL('lumentrace.js', base).href, new URL('fflate.js', base).href);
     startModule();
     return;
   }
   handle(message).catch((error) => ({ error: String(error && error.message || error) })).then((reply) => {
-    const srts = reply.parts ? reply.parts.map((part) => part.srt) : [reply.srt];
+    // The .srt bytes are handed over, not copied.
+    const srts = (reply.results || []).flatMap((result) => (result.parts || [result]).map((part) => part.srt));
     self.postMessage({ id: message.id, ...reply }, srts.filter((srt) => srt instanceof ArrayBuffer));
   });
 };
