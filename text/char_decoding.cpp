@@ -131,14 +131,13 @@ CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {
 }
 
 DecodedChar DecodeCodePage(CodePageDecoder& decoder, const unsigned char* p, size_t available) {
-  std::uint32_t first = decoder.single[p[0]];
-  if (first <= 0x10FFFF) return {first, 1};
-  if (first == kNotAsked) {
-    OpenConverter(decoder);
-    first = decoder.single[p[0]];
+  const std::uint32_t first = decoder.single[p[0]];
+  if (first != kIncomplete) {
     if (first <= 0x10FFFF) return {first, 1};
+    if (first == kInvalid) return {kReplacementChar, 1};
+    OpenConverter(decoder);  // kNotAsked: the first character this decoder sees
+    return DecodeCodePage(decoder, p, available);
   }
-  if (first == kInvalid) return {kReplacementChar, 1};
   if (available < 2) return {kReplacementChar, 1};
   const std::uint32_t second = PairTable(decoder, p[0])[p[1]];
   if (second == kInvalid) return {kReplacementChar, 1};
