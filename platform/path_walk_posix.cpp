@@ -43,10 +43,11 @@ int OpenFolderPath(const char* path) {
 // folder. Fills `last` with the final component. -1 when the path has no
 // folder part or its last component is "." or "..", when a link lies on the
 // way (the walk judges it then), or on any other failure (the walk finds out
-// what it is); the system is not asked again once it lacks openat2.
+// what it is); the system is not asked again once it lacks openat2 (or a
+// sandbox refuses it).
 int OpenFolderWithoutLinks(const std::string& path, std::string& last) {
   static bool unsupported = false;
-  size_t end = path.find_last_not_of('/');
+  const size_t end = path.find_last_not_of('/');
   if (unsupported || end == std::string::npos) return -1;
   const size_t slash = path.rfind('/', end);
   if (slash == std::string::npos) return -1;
@@ -58,7 +59,7 @@ int OpenFolderWithoutLinks(const std::string& path, std::string& last) {
   how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
   how.resolve = RESOLVE_NO_SYMLINKS;
   const long descriptor = syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how);
-  if (descriptor < 0 && errno == ENOSYS) unsupported = true;
+  if (descriptor < 0 && (errno == ENOSYS || errno == EPERM)) unsupported = true;
   return static_cast<int>(descriptor);
 }
 
