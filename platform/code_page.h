@@ -10,7 +10,8 @@
 
 #include "text/char_decoding.h"
 
-// Selects the user's default locale for every category and works out the ANSI
+// Selects the user's default locale (on POSIX systems its character type, the
+// one category the program's behaviour depends on) and works out the ANSI
 // code page from it (SetAnsiCodePageName in text/code_page_names.h). Call
 // once, first thing. The web page has no user locale: it names the code page
 // of each conversion itself, so there this only keeps the default.

@@ -27,7 +27,12 @@ std::string RequestedLocaleName() {
 
 void SelectUserLocale() {
   ConnectTextToSystem();
-  const bool installed = std::setlocale(LC_ALL, "") != nullptr;
+  // Of the locale's categories only the character type reaches what the
+  // program does (the codeset of names, arguments and console output, case
+  // mapping, white space): it formats its numbers itself and sorts, dates and
+  // translates nothing. Loading the other eleven would cost more than
+  // converting a small file.
+  const bool installed = std::setlocale(LC_CTYPE, "") != nullptr;
   std::string codePage = AnsiCodePageForLocaleName(RequestedLocaleName());
   if (installed) {
     const std::string codeset = nl_langinfo(CODESET);

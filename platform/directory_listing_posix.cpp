@@ -77,7 +77,11 @@ bool ListDirectory(WideView widePath, DirectoryListing& listing) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     Named item{name, {}};
-    item.entry.isDirectory = IsDirectoryAt(dirfd(directory), entry->d_name, item.entry.identity);
+    // A plain file, as the directory itself says, is neither a directory nor
+    // a link to one: only other entries (and those whose type the file
+    // system does not tell) are asked about.
+    item.entry.isDirectory = entry->d_type != DT_REG &&
+                             IsDirectoryAt(dirfd(directory), entry->d_name, item.entry.identity);
     named.push_back(std::move(item));
   }
   const bool complete = errno == 0;

@@ -23,11 +23,15 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -59,8 +63,11 @@ constexpr size_t kTempNameLength = 20;
 
 // ---- Removing a named temporary file when a signal ends the program ----
 
-// One conversion at a time, so one pending name at most. The handler only
-// reads these, and they are set with the signals blocked.
+// One conversion at a time, so one pending name at most. The handler runs on
+// the program's one thread, between two of its instructions: it reads the
+// name only when gPending says the name is whole, and the fences keep the
+// compiler from moving the name's stores across the flag's. (Blocking the
+// signals instead would cost four system calls a file.)
 int gPendingFolder = -1;
 char gPendingName[kTempNameLength + 1];
 volatile std::sig_atomic_t gPending = 0;
@@ -71,7 +78,10 @@ constexpr int kCleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1
                                    SIGALRM, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF};
 
 extern "C" void RemovePendingAndReraise(int signal) {
-  if (gPending) unlinkat(gPendingFolder, gPendingName, 0);
+  if (gPending) {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    unlinkat(gPendingFolder, gPendingName, 0);
+  }
   gPending = 0;
   std::signal(signal, SIG_DFL);
   raise(signal);
@@ -93,33 +103,19 @@ void InstallCleanupHandlers() {
   }
 }
 
-class BlockedCleanupSignals {
- public:
-  BlockedCleanupSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kCleanupSignals) sigaddset(&set, signal);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
-  }
-  ~BlockedCleanupSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  BlockedCleanupSignals(const BlockedCleanupSignals&) = delete;
-  BlockedCleanupSignals& operator=(const BlockedCleanupSignals&) = delete;
-
- private:
-  sigset_t saved_;
-};
-
 void SetPending(int folder, const std::string& name) {
   InstallCleanupHandlers();
-  BlockedCleanupSignals blocked;
+  gPending = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   gPendingFolder = folder;
   std::memcpy(gPendingName, name.c_str(), name.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   gPending = 1;
 }
 
 void ClearPending() {
-  BlockedCleanupSignals blocked;
   gPending = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 // ---- Names, folders and files ----
@@ -171,8 +167,8 @@ bool IsPseudoFileSystem(int descriptor) {
 }
 
 // Whether entries of the folder may be added but not renamed or removed
-// (chattr +a), or not changed at all (+i).
-bool FolderIsAppendOnly(int folder) {
+// (chattr +a), or not changed at all (+i), as the flags say.
+bool FolderFlagsAppendOnly(int folder) {
   const int descriptor = ProcFdAvailable()
                              ? open(ProcFdPath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
                              : openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -181,6 +177,38 @@ bool FolderIsAppendOnly(int folder) {
   const bool known = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
   close(descriptor);
   return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+// The folder as one statx call sees it: its device and, where the system
+// tells, whether it is append-only or immutable (which statx reports as the
+// kernel applies it, without opening the folder).
+struct FolderState {
+  bool known = false;  // the call succeeded
+  dev_t device = 0;
+  bool flagsKnown = false;
+  bool appendOnly = false;
+};
+
+FolderState ReadFolderState(int folder) {
+  FolderState state;
+  struct statx info {};
+  if (statx(folder, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_TYPE, &info) != 0) {
+    return state;
+  }
+  constexpr std::uint64_t kFlags = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+  state.known = true;
+  state.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+  state.flagsKnown = (info.stx_attributes_mask & kFlags) == kFlags;
+  state.appendOnly = (info.stx_attributes & kFlags) != 0;
+  return state;
+}
+
+bool FolderIsAppendOnly(int folder, const FolderState& state) {
+  return state.flagsKnown ? state.appendOnly : FolderFlagsAppendOnly(folder);
+}
+
+bool FolderIsAppendOnly(int folder) {
+  return FolderIsAppendOnly(folder, ReadFolderState(folder));
 }
 
 // Opens the checked target for writing: the very file `target` refers to,
@@ -203,6 +231,21 @@ int ReopenForWriting(const NativeOutput& out) {
     return -1;
   }
   return descriptor;
+}
+
+// Whether this process may write the very file `target` refers to: the
+// kernel checks the permission with the effective ids, access lists
+// included, on the file found. Asked with faccessat2 on the descriptor, which
+// opens nothing (nobody watching the file sees it opened for writing);
+// where that call is missing or refused (some sandboxes refuse it with
+// EPERM), by opening the file for writing.
+bool MayWrite(const NativeOutput& out) {
+  if (syscall(SYS_faccessat2, out.target, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
+  if (errno == EACCES || errno == EROFS || errno == ETXTBSY) return false;
+  const int check = ReopenForWriting(out);
+  if (check < 0) return false;
+  close(check);
+  return true;
 }
 
 bool gNamedOnly = false;
@@ -421,19 +464,23 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   out->original = walked.info;
   walked = WalkedPath();  // now owned by `out`
   if (out->targetName == "." || IsPseudoFileSystem(out->folder)) return false;
+  FolderState folder;
   if (out->target >= 0) {
     // A directory, FIFO, socket or device is never opened: a FIFO would hold
     // the run up, a device could act on being opened.
-    if (!S_ISREG(out->original.st_mode) || IsPseudoFileSystem(out->target)) return false;
-    // The kernel checks the permission with the effective ids, access lists
-    // included, on the very file found.
-    const int check = ReopenForWriting(*out);
-    if (check < 0) return false;
-    close(check);
+    if (!S_ISREG(out->original.st_mode)) return false;
+    // A file on the folder's own device is on the folder's file system,
+    // already found not to be a pseudo one; another may be mounted over it.
+    folder = ReadFolderState(out->folder);
+    if ((!folder.known || folder.device != out->original.st_dev) &&
+        IsPseudoFileSystem(out->target)) {
+      return false;
+    }
+    if (!MayWrite(*out)) return false;
   }
   // A replacement could not be renamed into an append-only folder, nor its
   // temporary file removed again: such a target is rewritten in place.
-  const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder);
+  const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder, folder);
   if (!replaceable || !CreateTemp(*out)) {
     // The folder may not be changed but the file may be written (or, in an
     // append-only folder, created): rewrite it in place.

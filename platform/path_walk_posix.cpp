@@ -1,6 +1,8 @@
 #include "platform/path_walk_posix.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +38,31 @@ int OpenFolderPath(const char* path) {
   return open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
+// The folder part of `path` opened in one call, when no link lies on it: the
+// walk below would then have followed nothing either and reached the same
+// folder. Fills `last` with the final component. -1 when the path has no
+// folder part or its last component is "." or "..", when a link lies on the
+// way (the walk judges it then), or on any other failure (the walk finds out
+// what it is); the system is not asked again once it lacks openat2 (or a
+// sandbox refuses it).
+int OpenFolderWithoutLinks(const std::string& path, std::string& last) {
+  static bool unsupported = false;
+  const size_t end = path.find_last_not_of('/');
+  if (unsupported || end == std::string::npos) return -1;
+  const size_t slash = path.rfind('/', end);
+  if (slash == std::string::npos) return -1;
+  last = path.substr(slash + 1, end - slash);
+  if (last == "." || last == "..") return -1;
+  const size_t folderEnd = path.find_last_not_of('/', slash);
+  const std::string folder = folderEnd == std::string::npos ? "/" : path.substr(0, folderEnd + 1);
+  struct open_how how {};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  const long descriptor = syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how);
+  if (descriptor < 0 && (errno == ENOSYS || errno == EPERM)) unsupported = true;
+  return static_cast<int>(descriptor);
+}
+
 }  // namespace
 
 std::string ProcFdPath(int descriptor) {
@@ -65,9 +92,15 @@ bool WalkPath(const std::string& path, bool followLast, WalkedPath& walked) {
   walked = WalkedPath();
   if (path.empty()) return false;
   std::vector<std::string> pending;
-  PushComponents(path, pending);
-  int folder = OpenFolderPath(path[0] == '/' ? "/" : ".");
-  if (folder < 0) return false;
+  std::string last;
+  int folder = OpenFolderWithoutLinks(path, last);
+  if (folder >= 0) {
+    pending.push_back(last);
+  } else {
+    PushComponents(path, pending);
+    folder = OpenFolderPath(path[0] == '/' ? "/" : ".");
+    if (folder < 0) return false;
+  }
   int links = 0;
   bool failed = false;
   while (!failed && !pending.empty()) {

@@ -2,7 +2,9 @@
 // under the locales that choose how a legacy file is decoded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/console_text.h"
@@ -161,6 +163,39 @@ TEST(EndToEndEncodings, SameDocumentsGiveTheSameCuesInEveryEncoding) {
     }
   }
   if (localedefMissing) GTEST_SKIP() << "localedef is not installed: ko_KR.CP949 not tried";
+}
+
+// The code page's decoder is made only when a file needs it, and then kept for
+// the rest of the run: a legacy file must decode the same whether it comes
+// first, or after files that never needed the decoder, and files read as
+// UTF-8 must stay UTF-8 once the decoder exists.
+TEST(EndToEndEncodings, FilesOfEveryEncodingInOneRun) {
+  const std::string smi = "<SAMI><BODY>\r\n<SYNC Start=100><P>" + kHangul.a +
+                          "\r\n<SYNC Start=200><P>&nbsp;\r\n</BODY></SAMI>\r\n";
+  const std::string srt = SrtBytes("1\n00:00:00,100 --> 00:00:00,200\n" + kHangul.a);
+  const std::vector<std::pair<std::string, TestEncoding>> files = {
+      {"utf8.smi", TestEncoding::Utf8},        {"utf16.smi", TestEncoding::Utf16LeBom},
+      {"cp949.smi", TestEncoding::Cp949},      {"utf8bom.smi", TestEncoding::Utf8Bom},
+      {"cp949again.smi", TestEncoding::Cp949}, {"utf8again.smi", TestEncoding::Utf8},
+  };
+  for (const bool legacyFirst : {false, true}) {
+    SCOPED_TRACE(legacyFirst ? "legacy file first" : "legacy file after UTF-8 and UTF-16");
+    TempDir dir;
+    std::vector<std::string> names;
+    std::string expectedOut = BannerText();
+    for (const auto& [name, encoding] : files) {
+      ASSERT_TRUE(WriteFile(dir / name, Encode(smi, encoding)));
+      names.push_back(name);
+    }
+    if (legacyFirst) std::rotate(names.begin(), names.begin() + 2, names.end());
+    for (const std::string& name : names) expectedOut += SuccessLine(name);
+    const RunResult run = RunLumentrace(names, dir.path(), {"LANG=ko_KR.UTF-8"});
+    EXPECT_EQ(run.out, expectedOut);
+    EXPECT_EQ(run.status, 0);
+    for (const std::string& name : names) {
+      EXPECT_EQ(ReadFile(dir / (name.substr(0, name.size() - 4) + ".srt")), srt) << name;
+    }
+  }
 }
 
 TEST(EndToEndEncodings, NamesAreReadAndPrintedInTheLocaleCodeset) {

@@ -225,6 +225,21 @@ std::vector<SafetyCase> Cases() {
        [](const TempDir& dir, bool converted) {
          EXPECT_EQ(ReadFile(dir / "film.srt"), converted ? Srt() : kOld);
        }},
+      // Nobody may write an immutable file, root included: the check on the
+      // file found says so before anything is made.
+      {"immutable .srt", "", true,
+       [](const TempDir& dir) -> std::string {
+         EXPECT_TRUE(WriteFile(dir / "film.srt", kOld));
+         Share(dir / "film.srt", 0666);
+         bool ok = false;
+         Tool({"/usr/bin/chattr", "+i", dir / "film.srt"}, "/", &ok);
+         return ok ? "" : "chattr +i does not work here";
+       },
+       Outcome::kRefused, Outcome::kRefused,
+       [](const TempDir& dir, bool) {
+         Tool({"/usr/bin/chattr", "-i", dir / "film.srt"}, "/");
+         EXPECT_EQ(ReadFile(dir / "film.srt"), kOld);
+       }},
       {"folder not writable, .srt writable: written in place", "", false,
        [](const TempDir& dir) {
          EXPECT_TRUE(WriteFile(dir / "film.srt", std::string(100000, 'x')));

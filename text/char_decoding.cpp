@@ -22,10 +22,20 @@ bool IsContinuation(unsigned char b, unsigned char low = 0x80, unsigned char hig
   return b >= low && b <= high;
 }
 
-void FillTables(CodePageDecoder& decoder) {
+// The system's answer as the tables keep it: a code point, kInvalid or
+// kIncomplete, whatever else a converter (or the page's tables) says.
+std::uint32_t AnswerFor(SystemConverter* converter, const unsigned char* bytes, size_t size) {
+  const std::uint32_t answer = AskSystemConverter(converter, bytes, size);
+  return answer <= 0x10FFFF || answer == kIncomplete ? answer : kInvalid;
+}
+
+void OpenConverter(CodePageDecoder& decoder) {
+  SystemConverter* converter = OpenSystemConverter(decoder.codePage);
+  if (converter == nullptr) converter = OpenSystemConverter("CP1252");
+  decoder.converter = converter;
   for (unsigned b = 0; b < 256; ++b) {
     const unsigned char byte = static_cast<unsigned char>(b);
-    decoder.single[b] = AskSystemConverter(decoder.converter, &byte, 1);
+    decoder.single[b] = AnswerFor(converter, &byte, 1);
   }
 }
 
@@ -35,7 +45,7 @@ std::array<std::uint32_t, 256>& PairTable(CodePageDecoder& decoder, unsigned cha
     table = std::make_unique<std::array<std::uint32_t, 256>>();
     for (unsigned t = 0; t < 256; ++t) {
       const unsigned char bytes[2] = {lead, static_cast<unsigned char>(t)};
-      (*table)[t] = AskSystemConverter(decoder.converter, bytes, 2);
+      (*table)[t] = AnswerFor(decoder.converter, bytes, 2);
     }
   }
   return *table;
@@ -113,26 +123,28 @@ CodePageDecoder& CodePageDecoderFor(const std::string& codePage) {
   static std::map<std::string, std::unique_ptr<CodePageDecoder>> decoders;
   auto& slot = decoders[codePage];
   if (!slot) {
-    SystemConverter* converter = OpenSystemConverter(codePage);
-    if (converter == nullptr) converter = OpenSystemConverter("CP1252");
     slot = std::make_unique<CodePageDecoder>();
-    slot->converter = converter;
+    slot->codePage = codePage;
     slot->utf8 = codePage == "UTF-8";
-    FillTables(*slot);
   }
   return *slot;
 }
 
 DecodedChar DecodeCodePage(CodePageDecoder& decoder, const unsigned char* p, size_t available) {
   const std::uint32_t first = decoder.single[p[0]];
-  if (first != kIncomplete) return {first == kInvalid ? kReplacementChar : first, 1};
+  if (first != kIncomplete) {
+    if (first <= 0x10FFFF) return {first, 1};
+    if (first == kInvalid) return {kReplacementChar, 1};
+    OpenConverter(decoder);  // kNotAsked: the first character this decoder sees
+    return DecodeCodePage(decoder, p, available);
+  }
   if (available < 2) return {kReplacementChar, 1};
   const std::uint32_t second = PairTable(decoder, p[0])[p[1]];
   if (second == kInvalid) return {kReplacementChar, 1};
   if (second != kIncomplete) return {second, 2};
   // Three- and four-byte characters (EUC-JP, GB18030) are rare: ask each time.
   for (size_t size = 3; size <= 4 && size <= available; ++size) {
-    const std::uint32_t value = AskSystemConverter(decoder.converter, p, size);
+    const std::uint32_t value = AnswerFor(decoder.converter, p, size);
     if (value == kInvalid) break;
     if (value != kIncomplete) return {value, static_cast<std::uint32_t>(size)};
   }

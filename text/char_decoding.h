@@ -88,23 +88,33 @@ struct SystemConverterCalls {
 };
 void UseSystemConverter(const SystemConverterCalls& calls);
 
+// Marks the single-byte table of a decoder whose converter is not open yet.
+constexpr std::uint32_t kNotAsked = 0xFFFFFFFDu;
+
 // A code page decoder: the system answers for each byte sequence once, and
 // the answers are kept in tables, so that decoding is a lookup. Each
 // character is decoded on its own, with no composition across characters.
+// Nothing is asked of the system before the first character is decoded: most
+// files are UTF-8 or UTF-16 and never need the code page, and opening a
+// converter and filling its table costs more than converting a small file.
+// The table of two-byte characters is filled one lead byte at a time, as the
+// lead bytes turn up.
 struct CodePageDecoder {
-  CodePageDecoder() = default;
+  CodePageDecoder() { single.fill(kNotAsked); }
   CodePageDecoder(const CodePageDecoder&) = delete;
   CodePageDecoder& operator=(const CodePageDecoder&) = delete;
   ~CodePageDecoder();  // closes the converter
 
+  std::string codePage;  // the name the converter is opened with
   SystemConverter* converter = nullptr;
   bool utf8 = false;  // the code page is UTF-8 itself (65001 on Windows): read as UTF-8
-  std::array<std::uint32_t, 256> single{};
+  std::array<std::uint32_t, 256> single;
   std::array<std::unique_ptr<std::array<std::uint32_t, 256>>, 256> pairs;
 };
 
 // The decoder for a code page name, made on first use and kept for the life
-// of the process. Falls back to CP1252 when the system does not know the name.
+// of the process. Falls back to CP1252 when the system does not know the name
+// (found out when the first character is decoded).
 CodePageDecoder& CodePageDecoderFor(const std::string& codePage);
 
 // Decodes the character at `p` (`available` > 0 bytes) in the decoder's code page.
