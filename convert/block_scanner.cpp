@@ -440,6 +440,7 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
     read.tail = {plain.scanned, plain.time};
     if (plain.kind == TagKind::kSync) {
       scanner.hint = {true, at, read.cur.at, plain.scanned, plain.time};
+      block.closedBySyncTag = true;
       return false;
     }
     if (plain.kind == TagKind::kBreak) BreakLine(block.caption, read.lineStart);
@@ -456,8 +457,10 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
   read.tail = TailOf(scanner.tag, tag.lastLessIndex);
   if (IsSyncTag(text)) {
     // With a '<' inside, the next block opens at that '<', not at this tag.
-    if (tag.lastLessIndex == 0)
+    if (tag.lastLessIndex == 0) {
       scanner.hint = {true, at, read.cur.at, read.tail.scanned, read.tail.time};
+      block.closedBySyncTag = true;
+    }
     return false;
   }
   if (IsBreakTag(text)) BreakLine(block.caption, read.lineStart);
@@ -509,6 +512,7 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   block.from = from;
   block.empty = true;
+  block.closedBySyncTag = false;
   block.caption.size = 0;
   ReadState read = StartRead(scanner.in, from);
   OpeningTag opening;
@@ -528,6 +532,8 @@ void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
     read.tail = opening.tail;
     ReadCaption(scanner, read, block);
     block.times.end = read.tail.scanned ? read.tail.time : block.times.start;
+    block.endScanned = read.tail.scanned;
+    block.openEntity = read.unterminated;
   }
   block.end = read.cur.at;
   block.hitEnd = read.endOfInput;

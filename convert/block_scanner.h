@@ -48,6 +48,14 @@ struct BlockScan {
   size_t lastTagAt = 0;
   size_t end = 0;
   bool hitEnd = false;  // the read met the end of the input (the stream's end indicator)
+  // The block ends with a sync tag that holds no other '<': the tag at
+  // lastTagAt is all that follows the block's caption, and whether its time
+  // scanned (when not, the block's end is its start).
+  bool closedBySyncTag = false;
+  bool endScanned = false;
+  // An "&n" was left without its ';' before the closing tag: a ';' in
+  // whatever tag follows the caption would decide what the caption keeps.
+  bool openEntity = false;
   CueTimes times;
   WideBuffer caption;
 };

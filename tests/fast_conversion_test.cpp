@@ -54,6 +54,19 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
       "<SYNC Start=1>same<SYNC Start=2>same<SYNC Start=3>same<SYNC Start=4>other<SYNC Start=5>",
       "<SYNC Start=1>same<SYNC Start=2>same<SYNC Start=3>same",
       "<SYNC Start=1><p>same<SYNC Start=2><i>same</i><SYNC Start=3>x<SYNC Start=4>x",
+      // A merged run's cue is built from its scans, except where swapping
+      // the closing tags could change more than the end: a run that goes on
+      // to the end (ending in closing tags, in text, or in a tag cut off), a
+      // closing sync tag holding a '<', an "&n" a closing tag's ';' ends.
+      "<SYNC Start=1>same<SYNC Start=2>same</BODY></SAMI>",
+      "<SYNC Start=1>same<SYNC Start=2>sa<p>me",
+      "<SYNC Start=1>same<SYNC Start=2>same<p",
+      "<SYNC Start=1>same<SYNC Start=2 <x>same<SYNC Start=3>other",
+      "<SYNC Start=1 <b>same<SYNC Start=2>same<SYNC Start=3>other",
+      "<SYNC Start=1>same<SYNC Start=2>same<p <SYNC Start=3>other<SYNC Start=4>",
+      "<SYNC Start=1>&nb x<SYNC Start=2>&&nb;nb x<SYNC Start=3;>z<SYNC Start=4>",
+      "<SYNC Start=1>&nb x<SYNC Start=2;>><SYNC Start=3>z",
+      "<SYNC Start=1>a<SYNC Start=x>a<SYNC Start=3>a<SYNC Start=y>b<SYNC Start=9>",
       // Tags with a '<' inside, cut off by the end, broken over lines.
       "<SYNC Start=1 <x>a<SYNC Start=2 <y>b<p <SYNC Start=7>c",
       "<SYNC Start=1>a<SYNC Start=2\r\n>b<SYNC Start=3\r>c<p",
