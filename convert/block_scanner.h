@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/scan_kernels.h"
 #include "convert/sync_block.h"
 #include "text/char_decoding.h"
 #include "text/text_stream.h"
@@ -37,6 +38,7 @@ struct ScanInput {
   size_t validUpTo = 0;
   bool invalid = false;
   char16_t lower[128] = {};  // the locale's lower case of each ASCII character
+  const ScanKernels* kernels = &ChosenScanKernels();
 };
 
 // What a read from one position gives: the block's positions, its times and

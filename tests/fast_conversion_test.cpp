@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/scan_kernels.h"
 #include "tests/fuzz/fuzz_entry.h"
 #include "tests/support/test_locale.h"
 #include "tests/support/utf16_bytes.h"
@@ -16,8 +17,9 @@ namespace {
 
 const std::vector<std::string> kCodePages = {"CP1252", "CP949", "CP932", "CP1258"};
 
-// Converts in every mode (ANSI in each code page) both ways; returns the
-// first difference, or an empty string.
+// Converts in every mode (ANSI in each code page) both ways, the one-pass way
+// through the portable loops and through each vector implementation of them;
+// returns the first difference, or an empty string.
 std::string DifferenceInAnyMode(const std::string& bytes) {
   struct Mode {
     StreamMode mode;
@@ -25,15 +27,29 @@ std::string DifferenceInAnyMode(const std::string& bytes) {
   };
   std::vector<Mode> modes = {{StreamMode::Utf16Binary, ""}, {StreamMode::Utf8Text, ""}};
   for (const std::string& page : kCodePages) modes.push_back({StreamMode::AnsiText, page});
-  for (const Mode& m : modes) {
-    std::string srt;
-    if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
-    const std::string difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
-    if (!difference.empty())
-      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
-             ")";
+  std::vector<const ScanKernels*> kernels = {&PortableScanKernels()};
+  for (const ScanKernels* const* k = VectorScanKernels(); *k != nullptr; ++k) kernels.push_back(*k);
+  const ScanKernels& chosen = ChosenScanKernels();
+  std::string difference;
+  for (const ScanKernels* k : kernels) {
+    ChooseScanKernels(*k);
+    for (const Mode& m : modes) {
+      std::string srt;
+      if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt)) {
+        difference = "write failed";
+      } else {
+        difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
+      }
+      if (!difference.empty()) {
+        difference += " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
+                      ", " + k->name + " loops)";
+        break;
+      }
+    }
+    if (!difference.empty()) break;
   }
-  return std::string();
+  ChooseScanKernels(chosen);
+  return difference;
 }
 
 TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
