@@ -110,14 +110,15 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
 }
 
-TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
-  // UTF-16 text is read four units a step: each unit that ends a run, is
-  // dropped or marks an entity, and its look-alikes, at each place in a step.
+TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
+  // Caption text is read up to 16 bytes (8 UTF-16 units) a step: each unit
+  // that ends a run, is dropped or marks an entity, and its look-alikes, at
+  // each place in a step.
   const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",    u"\n", u"&",
                                      u";",      u"&n;",    u"\t",    u"8",  u"?",
                                      u"\xFFFE", u"\xFFF8", u"\xD83D"};
   for (const std::u16string& special : specials) {
-    for (size_t lead = 0; lead < 5; ++lead) {
+    for (size_t lead = 0; lead < 9; ++lead) {
       const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
       const std::string body =
           Utf16Bytes(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" + text + u"<br>" + text);
@@ -126,10 +127,45 @@ TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
       EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE<" + body), "") << "lead " << lead;
     }
   }
+  // The same for bytes, with the characters beyond ASCII that UTF-8 text
+  // decodes in the run (two and three bytes) or leaves to the character
+  // reader (U+FFFF, four bytes, overlong forms, surrogates, stray or missing
+  // continuation bytes, a character cut off by the end).
+  const std::string byteSpecials[] = {"<",
+                                      "\r",
+                                      "\n",
+                                      "&",
+                                      ";",
+                                      "&n;",
+                                      "\xC3\xA9",
+                                      "\xEC\xA7\x80",
+                                      "\xEF\xBF\xBF",
+                                      "\xEF\xBF\xBE",
+                                      "\xF0\x9F\x98\x80",
+                                      "\xE0\x9F\xBF",
+                                      "\xE0\xA0\x80",
+                                      "\xED\xA0\x80",
+                                      "\xED\x9F\xBF",
+                                      "\xC1\xBF",
+                                      "\x80",
+                                      "\xE1\x80",
+                                      "\xC2"};
+  for (const std::string& special : byteSpecials) {
+    for (size_t lead = 0; lead < 17; ++lead) {
+      const std::string text = std::string(lead, 'x') + special +
+                               "\xEA\xB0\x80"
+                               "bcdefghijklmnopq&nbsp;" +
+                               special + "\r\n";
+      const std::string body = "<SYNC Start=1>" + text + "<SYNC Start=2>" + text + "<br>" + text;
+      EXPECT_EQ(DifferenceInAnyMode(body), "") << "lead " << lead;
+      EXPECT_EQ(DifferenceInAnyMode(body + std::string(lead, 'y') + special.substr(0, 1)), "")
+          << "lead " << lead << ", cut off";
+    }
+  }
 }
 
 TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
-  // Most tags are told apart without being collected, eight bytes a step;
+  // Most tags are told apart without being collected, 16 bytes a step;
   // a tag with anything unusual in it is read in full. Each kind at every
   // place in a step, closed and cut off by the end, in UTF-8 and UTF-16.
   const std::string tags[] = {"<SYNC Start=12>",
@@ -160,7 +196,7 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
   for (const char* locale : {"C", "tr_TR.UTF-8"}) {
     if (!SelectTestLocale(locale)) continue;
     for (const std::string& tag : tags) {
-      for (size_t lead = 0; lead < 9; ++lead) {
+      for (size_t lead = 0; lead < 17; ++lead) {
         const std::string pad(lead, 'x');
         const std::string text = "<SYNC Start=1>" + pad + "&nb" + tag + "a;b<SYNC Start=2>" + pad +
                                  tag + "c" + tag + "<SYNC Start=3>";
