@@ -131,7 +131,7 @@ size_t PortableUtf16TagStop(const unsigned char* in, size_t units) {
     i += 4;
   }
   for (; i < units; ++i) {
-    const unsigned unit = in[2 * i] | in[2 * i + 1] << 8;
+    const auto unit = static_cast<unsigned>(in[2 * i] | in[2 * i + 1] << 8);
     if (unit == '<' || unit == '>' || unit == '\r' || unit >= 0x80) break;
   }
   return i;

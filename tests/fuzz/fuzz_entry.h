@@ -210,22 +210,19 @@ inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
 
   if (!(failure = CompareScanKernels(bytes)).empty()) return failure;
   // The same conversions through the portable loops (those above ran through
-  // the fastest), which are chosen back on return.
+  // the fastest, and matched the reference), which are chosen back on return.
   struct ChoiceKept {
     const ScanKernels& fastest = ChosenScanKernels();
     ~ChoiceKept() { ChooseScanKernels(fastest); }
   } kept;
   ChooseScanKernels(PortableScanKernels());
-  if (!(failure = run(bytes, StreamMode::Utf16Binary, "", "UTF-16 portable", scratch)).empty())
-    return failure;
-  if (scratch != srtUtf16) return "the portable loops read UTF-16 differently";
-  if (!(failure = run(bytes, StreamMode::Utf8Text, "", "UTF-8 portable", scratch)).empty())
-    return failure;
-  if (scratch != srtUtf8) return "the portable loops read UTF-8 differently";
-  if (!(failure = run(bytes, StreamMode::AnsiText, codePages.back(), "ANSI portable", scratch))
-           .empty())
-    return failure;
-  if (scratch != srtAnsi) return "the portable loops read ANSI differently";
+  if (!ConvertWith(bytes, StreamMode::Utf16Binary, "", false, scratch) || scratch != srtUtf16)
+    return "the portable loops read UTF-16 differently";
+  if (!ConvertWith(bytes, StreamMode::Utf8Text, "", false, scratch) || scratch != srtUtf8)
+    return "the portable loops read UTF-8 differently";
+  if (!ConvertWith(bytes, StreamMode::AnsiText, codePages.back(), false, scratch) ||
+      scratch != srtAnsi)
+    return "the portable loops read ANSI differently";
   return std::string();
 }
 
