@@ -19,24 +19,6 @@ inline std::int32_t Next(ScanInput& in, ReadPosition& cur, size_t checkedFrom) {
   return c;
 }
 
-constexpr std::uint64_t kLanes = 0x0001000100010001ull;
-
-// The top bit of each lane of `word` that is zero, and possibly of lanes above
-// one that is (the borrow runs on): never set when no lane is zero.
-inline std::uint64_t ZeroLanes(std::uint64_t word) {
-  return (word - kLanes) & ~word & 0x8000800080008000ull;
-}
-
-// Of four units in `word`, the lowest set bit marks the first that needs more
-// than copying in a text run: '<', U+FFFF, CR, LF, '&' or ';', or one of a few
-// others taken along with them (the rest of 0x08-0x0F, '8' to '?', U+FFF8 to
-// U+FFFE), which then go the unit-by-unit way. Zero when all four are plain.
-inline std::uint64_t TextRunStops(std::uint64_t word) {
-  const std::uint64_t low3 = word | 7 * kLanes;
-  return ZeroLanes(low3 ^ 0x000F * kLanes) | ZeroLanes(low3 ^ 0x003F * kLanes) |
-         ZeroLanes(low3 ^ 0xFFFF * kLanes) | ZeroLanes(word ^ u'&' * kLanes);
-}
-
 // A sequential read from `from` runs through validUpTo at a character
 // boundary; what it decodes from there on has been checked as it went.
 void CheckedThrough(ScanInput& in, size_t end) {
@@ -45,58 +27,16 @@ void CheckedThrough(ScanInput& in, size_t end) {
 
 enum class TagKind { kOther, kSync, kBreak };
 
-constexpr std::uint64_t kBytes = 0x0101010101010101ull;
-
-// The top bit of each byte of `word` that is zero, and possibly of bytes
-// above one that is: never set when no byte is zero.
-inline std::uint64_t ZeroBytes(std::uint64_t word) {
-  return (word - kBytes) & ~word & 0x8080808080808080ull;
-}
-
-// Eight bytes (four UTF-16LE units), the first in the low bits, whatever the
-// machine's byte order.
-inline std::uint64_t LoadEightBytes(const unsigned char* p) {
-  std::uint64_t word = 0;
-  for (size_t k = 0; k < 8; ++k) word |= std::uint64_t{p[k]} << (8 * k);
-  return word;
-}
-
 // Finds the '>' of a plain tag from `at`, in characters of kStep bytes (1:
 // bytes of ASCII-compatible input; 2: UTF-16LE units). False at the end of
 // the input or at the first character that is not ASCII, is '<' or is CR.
 template <size_t kStep>
-bool FindPlainTagEnd(const unsigned char* data, size_t size, size_t& at) {
-  // Eight bytes a step: the lowest marked byte is the first that is '<', '>'
-  // or CR (or, in UTF-16, the first unit beyond ASCII).
-  while (size - at >= 8) {
-    const std::uint64_t word = LoadEightBytes(data + at);
-    const std::uint64_t angle = word | 2 * (kStep == 1 ? kBytes : kLanes);  // '<' and '>' alike
-    std::uint64_t marks;
-    if (kStep == 1) {
-      marks = ZeroBytes(angle ^ u'>' * kBytes) | ZeroBytes(word ^ u'\r' * kBytes) |
-              (word & 0x8080808080808080ull);
-    } else {
-      // A unit's high byte must be 0 and its low byte ASCII.
-      const std::uint64_t beyond = word & 0xFF80FF80FF80FF80ull;
-      const std::uint64_t wide =
-          (((beyond & 0x7FFF7FFF7FFF7FFFull) + 0x7FFF7FFF7FFF7FFFull) | beyond) &
-          0x8000800080008000ull;
-      marks = ZeroLanes(angle ^ u'>' * kLanes) | ZeroLanes(word ^ u'\r' * kLanes) | wide;
-    }
-    if (marks != 0) {
-      at += static_cast<size_t>(__builtin_ctzll(marks) / 8) / kStep * kStep;
-      break;
-    }
-    at += 8;
-  }
-  for (;;) {
-    if (size - at < kStep || at >= size) return false;
-    const unsigned char b = data[at];
-    if (kStep == 2 && data[at + 1] != 0) return false;
-    if (b == '>') return true;
-    if (b >= 0x80 || b == '<' || b == '\r') return false;
-    at += kStep;
-  }
+bool FindPlainTagEnd(const ScanInput& in, size_t& at) {
+  const size_t size = in.size;
+  if (at >= size) return false;
+  at += kStep == 1 ? in.kernels->tagStop(in.data + at, size - at)
+                   : 2 * in.kernels->utf16TagStop(in.data + at, (size - at) / 2);
+  return size - at >= kStep && in.data[at] == '>' && (kStep == 1 || in.data[at + 1] == 0);
 }
 
 // A plain tag read: what it is, and for a sync tag its time as ScanSyncTime
@@ -112,7 +52,7 @@ bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
   const unsigned char* const data = in.data;
   const size_t first = cur.at - kStep;  // the '<'
   size_t at = cur.at;
-  if (!FindPlainTagEnd<kStep>(data, in.size, at)) return false;
+  if (!FindPlainTagEnd<kStep>(in, at)) return false;
   cur.at = at + kStep;
   const size_t length = (cur.at - first) / kStep;
   tag.kind = TagKind::kOther;
@@ -341,21 +281,11 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   bool ampersand = false;  // kept in registers, not written through `marks`
   bool semicolon = false;
   while (n < room && size - at >= 2 && at < size) {
-    if (room - n >= 4 && size - at >= 8) {
-      // Four units a step; those before the first that may need more than
-      // copying are kept, and that one is read below.
-      const std::uint64_t word = LoadEightBytes(in.data + at);
-      const std::uint64_t stops = TextRunStops(word);
-      for (size_t k = 0; k < 4; ++k) u[n + k] = static_cast<char16_t>(word >> (16 * k));
-      if (stops == 0) {
-        n += 4;
-        at += 8;
-        continue;
-      }
-      const auto plain = static_cast<size_t>(__builtin_ctzll(stops) / 16);
-      n += plain;
-      at += 2 * plain;
-    }
+    const size_t units = (size - at) / 2 < room - n ? (size - at) / 2 : room - n;
+    const size_t plain = in.kernels->utf16Text(in.data + at, units, u + n);
+    n += plain;
+    at += 2 * plain;
+    if (plain == units) continue;
     const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
     if (unit == u'<' || unit == kEndOfInput) break;
     at += 2;
@@ -385,19 +315,21 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   const bool utf8 = in.codePage == nullptr;
   while (n < room && at < size) {
     const unsigned char b = in.data[at];
-    if (b >= 0x80) {
-      const size_t length = utf8 ? PlainUtf8Length(in.data + at, size - at, u[n]) : 0;
-      if (length == 0) break;
-      ++n;
-      at += length;
+    if (b == '<' || (b >= 0x80 && !utf8)) break;
+    if (b == '\r' || b == '\n' || b == '&' || b == ';') {
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      ampersand |= b == '&';
+      semicolon |= b == ';';
+      u[n++] = b;
       continue;
     }
-    if (b == '<') break;
-    ++at;
-    if (b == '\r' || b == '\n') continue;
-    ampersand |= b == '&';
-    semicolon |= b == ';';
-    u[n++] = b;
+    size_t produced = 0;
+    const size_t taken =
+        in.kernels->byteText(in.data + at, size - at, utf8, u + n, room - n, produced);
+    if (taken == 0) break;  // a byte beyond ASCII that is left to the character reader
+    at += taken;
+    n += produced;
   }
   marks.ampersand |= ampersand;
   marks.semicolon |= semicolon;
@@ -440,6 +372,7 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
     read.tail = {plain.scanned, plain.time};
     if (plain.kind == TagKind::kSync) {
       scanner.hint = {true, at, read.cur.at, plain.scanned, plain.time};
+      block.closedBySyncTag = true;
       return false;
     }
     if (plain.kind == TagKind::kBreak) BreakLine(block.caption, read.lineStart);
@@ -456,8 +389,10 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
   read.tail = TailOf(scanner.tag, tag.lastLessIndex);
   if (IsSyncTag(text)) {
     // With a '<' inside, the next block opens at that '<', not at this tag.
-    if (tag.lastLessIndex == 0)
+    if (tag.lastLessIndex == 0) {
       scanner.hint = {true, at, read.cur.at, read.tail.scanned, read.tail.time};
+      block.closedBySyncTag = true;
+    }
     return false;
   }
   if (IsBreakTag(text)) BreakLine(block.caption, read.lineStart);
@@ -509,6 +444,7 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   block.from = from;
   block.empty = true;
+  block.closedBySyncTag = false;
   block.caption.size = 0;
   ReadState read = StartRead(scanner.in, from);
   OpeningTag opening;
@@ -528,6 +464,8 @@ void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
     read.tail = opening.tail;
     ReadCaption(scanner, read, block);
     block.times.end = read.tail.scanned ? read.tail.time : block.times.start;
+    block.endScanned = read.tail.scanned;
+    block.openEntity = read.unterminated;
   }
   block.end = read.cur.at;
   block.hitEnd = read.endOfInput;

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/scan_kernels.h"
 #include "convert/sync_block.h"
 #include "text/char_decoding.h"
 #include "text/text_stream.h"
@@ -37,6 +38,7 @@ struct ScanInput {
   size_t validUpTo = 0;
   bool invalid = false;
   char16_t lower[128] = {};  // the locale's lower case of each ASCII character
+  const ScanKernels* kernels = &ChosenScanKernels();
 };
 
 // What a read from one position gives: the block's positions, its times and
@@ -48,6 +50,14 @@ struct BlockScan {
   size_t lastTagAt = 0;
   size_t end = 0;
   bool hitEnd = false;  // the read met the end of the input (the stream's end indicator)
+  // The block ends with a sync tag that holds no other '<': the tag at
+  // lastTagAt is all that follows the block's caption, and whether its time
+  // scanned (when not, the block's end is its start).
+  bool closedBySyncTag = false;
+  bool endScanned = false;
+  // An "&n" was left without its ';' before the closing tag: a ';' in
+  // whatever tag follows the caption would decide what the caption keeps.
+  bool openEntity = false;
   CueTimes times;
   WideBuffer caption;
 };

@@ -61,10 +61,25 @@ void WriteCue(Converter& conv, const BlockScan& block) {
 // repeat it, then write one cue spanning the run. The span is the current block
 // up to its last '<' followed by the last repeating block from its last '<', so
 // it runs from the current block's start to the start of the block that ended
-// the run (or, when the input ends, to whatever the final tag says). It is
-// built once, after the run, from the two blocks' text.
+// the run (or, when the input ends, to whatever the final tag says).
+//
+// As a rule the span is the current block with its closing sync tag swapped
+// for the last repeat's: the same caption (a sync tag is dropped whole), the
+// same start, and the end the last repeat's closing tag gives. The scans
+// already hold all of that. The span is read again and parsed only where the
+// swap could change more than the end:
+//  - the current block or the last repeat does not end with a sync tag free of
+//    other '<' (the run goes on to the end of the input, whose last block ends
+//    in closing tags or text; a closing tag holds a '<', so its last '<' lies
+//    inside it): the span is then cut elsewhere than at a whole tag;
+//  - the current block leaves an "&n" open before its closing tag: a ';' in
+//    either closing tag would end that entity inside the tag, so the caption
+//    could differ from the current one.
 void WriteMergedRun(Converter& conv, Place& place, const BlockScan& current, BlockScan& latest) {
   size_t lastRepeatFrom = latest.from;
+  bool lastRepeatClosed = latest.closedBySyncTag;
+  bool lastRepeatEndScanned = latest.endScanned;
+  std::int32_t lastRepeatEnd = latest.times.end;
   size_t endingReadFrom = 0;
   bool endedByBlock = false;
   for (;;) {
@@ -78,17 +93,25 @@ void WriteMergedRun(Converter& conv, Place& place, const BlockScan& current, Blo
       break;
     }
     lastRepeatFrom = readFrom;
+    lastRepeatClosed = latest.closedBySyncTag;
+    lastRepeatEndScanned = latest.endScanned;
+    lastRepeatEnd = latest.times.end;
   }
   if (conv.scanner.in.invalid) return;
-  const WideString first = ReadBlockText(conv.scanner, current.from);
-  const WideString last = ReadBlockText(conv.scanner, lastRepeatFrom);
-  WideString span = Left(first, ReverseFind(first, u'<'));
-  const std::int64_t lastOpen = ReverseFind(last, u'<');
-  span.append(last, lastOpen < 0 ? 0 : static_cast<size_t>(lastOpen), WideString::npos);
-  CueTimes times;
-  WideString caption;
-  ParseSyncBlock(span, times, caption);
-  WriteCue(*conv.writer, times.start, times.end, caption);
+  if (current.closedBySyncTag && lastRepeatClosed && !current.openEntity) {
+    const std::int32_t end = lastRepeatEndScanned ? lastRepeatEnd : current.times.start;
+    WriteCue(*conv.writer, current.times.start, end, current.caption.View());
+  } else {
+    const WideString first = ReadBlockText(conv.scanner, current.from);
+    const WideString last = ReadBlockText(conv.scanner, lastRepeatFrom);
+    WideString span = Left(first, ReverseFind(first, u'<'));
+    const std::int64_t lastOpen = ReverseFind(last, u'<');
+    span.append(last, lastOpen < 0 ? 0 : static_cast<size_t>(lastOpen), WideString::npos);
+    CueTimes times;
+    WideString caption;
+    ParseSyncBlock(span, times, caption);
+    WriteCue(*conv.writer, times.start, times.end, caption);
+  }
   // The block that ended the run has not been written: the next pass starts with it.
   if (endedByBlock) {
     std::swap(conv.memo, latest);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/scan_kernels.h"
 #include "tests/fuzz/fuzz_entry.h"
 #include "tests/support/test_locale.h"
 #include "tests/support/utf16_bytes.h"
@@ -16,8 +17,10 @@ namespace {
 
 const std::vector<std::string> kCodePages = {"CP1252", "CP949", "CP932", "CP1258"};
 
-// Converts in every mode (ANSI in each code page) both ways; returns the
-// first difference, or an empty string.
+// Converts in every mode (ANSI in each code page) both ways: the one-pass way
+// through the portable loops must match the reference, and through each
+// vector implementation of them the portable loops' bytes. Returns the first
+// difference, or an empty string.
 std::string DifferenceInAnyMode(const std::string& bytes) {
   struct Mode {
     StreamMode mode;
@@ -25,15 +28,34 @@ std::string DifferenceInAnyMode(const std::string& bytes) {
   };
   std::vector<Mode> modes = {{StreamMode::Utf16Binary, ""}, {StreamMode::Utf8Text, ""}};
   for (const std::string& page : kCodePages) modes.push_back({StreamMode::AnsiText, page});
+  const ScanKernels& chosen = ChosenScanKernels();
+  std::string difference;
   for (const Mode& m : modes) {
-    std::string srt;
-    if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
-    const std::string difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
-    if (!difference.empty())
-      return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
-             ")";
+    const std::string where =
+        " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage + ")";
+    ChooseScanKernels(PortableScanKernels());
+    std::string portable;
+    if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, portable)) {
+      difference = "write failed" + where;
+      break;
+    }
+    difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, portable);
+    if (!difference.empty()) {
+      difference += where;
+      break;
+    }
+    for (const ScanKernels* const* k = VectorScanKernels(); *k != nullptr; ++k) {
+      ChooseScanKernels(**k);
+      std::string srt;
+      if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt) || srt != portable) {
+        difference = std::string((*k)->name) + " loops differ from the portable ones" + where;
+        break;
+      }
+    }
+    if (!difference.empty()) break;
   }
-  return std::string();
+  ChooseScanKernels(chosen);
+  return difference;
 }
 
 TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
@@ -54,6 +76,19 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
       "<SYNC Start=1>same<SYNC Start=2>same<SYNC Start=3>same<SYNC Start=4>other<SYNC Start=5>",
       "<SYNC Start=1>same<SYNC Start=2>same<SYNC Start=3>same",
       "<SYNC Start=1><p>same<SYNC Start=2><i>same</i><SYNC Start=3>x<SYNC Start=4>x",
+      // A merged run's cue is built from its scans, except where swapping
+      // the closing tags could change more than the end: a run that goes on
+      // to the end (ending in closing tags, in text, or in a tag cut off), a
+      // closing sync tag holding a '<', an "&n" a closing tag's ';' ends.
+      "<SYNC Start=1>same<SYNC Start=2>same</BODY></SAMI>",
+      "<SYNC Start=1>same<SYNC Start=2>sa<p>me",
+      "<SYNC Start=1>same<SYNC Start=2>same<p",
+      "<SYNC Start=1>same<SYNC Start=2 <x>same<SYNC Start=3>other",
+      "<SYNC Start=1 <b>same<SYNC Start=2>same<SYNC Start=3>other",
+      "<SYNC Start=1>same<SYNC Start=2>same<p <SYNC Start=3>other<SYNC Start=4>",
+      "<SYNC Start=1>&nb x<SYNC Start=2>&&nb;nb x<SYNC Start=3;>z<SYNC Start=4>",
+      "<SYNC Start=1>&nb x<SYNC Start=2;>><SYNC Start=3>z",
+      "<SYNC Start=1>a<SYNC Start=x>a<SYNC Start=3>a<SYNC Start=y>b<SYNC Start=9>",
       // Tags with a '<' inside, cut off by the end, broken over lines.
       "<SYNC Start=1 <x>a<SYNC Start=2 <y>b<p <SYNC Start=7>c",
       "<SYNC Start=1>a<SYNC Start=2\r\n>b<SYNC Start=3\r>c<p",
@@ -81,14 +116,15 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
 }
 
-TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
-  // UTF-16 text is read four units a step: each unit that ends a run, is
-  // dropped or marks an entity, and its look-alikes, at each place in a step.
+TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
+  // Caption text is read up to 16 bytes (8 UTF-16 units) a step: each unit
+  // that ends a run, is dropped or marks an entity, and its look-alikes, at
+  // each place in a step.
   const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",    u"\n", u"&",
                                      u";",      u"&n;",    u"\t",    u"8",  u"?",
                                      u"\xFFFE", u"\xFFF8", u"\xD83D"};
   for (const std::u16string& special : specials) {
-    for (size_t lead = 0; lead < 5; ++lead) {
+    for (size_t lead = 0; lead < 9; ++lead) {
       const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
       const std::string body =
           Utf16Bytes(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" + text + u"<br>" + text);
@@ -97,12 +133,48 @@ TEST(FastConversion, Utf16TextRunsMatchWhereverTheirSpecialUnitsFall) {
       EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE<" + body), "") << "lead " << lead;
     }
   }
+  // The same for bytes, with the characters beyond ASCII that UTF-8 text
+  // decodes in the run (two and three bytes) or leaves to the character
+  // reader (U+FFFF, four bytes, overlong forms, surrogates, stray or missing
+  // continuation bytes, a character cut off by the end).
+  const std::string byteSpecials[] = {"<",
+                                      "\r",
+                                      "\n",
+                                      "&",
+                                      ";",
+                                      "&n;",
+                                      "\xC3\xA9",
+                                      "\xEC\xA7\x80",
+                                      "\xEF\xBF\xBF",
+                                      "\xEF\xBF\xBE",
+                                      "\xF0\x9F\x98\x80",
+                                      "\xE0\x9F\xBF",
+                                      "\xE0\xA0\x80",
+                                      "\xED\xA0\x80",
+                                      "\xED\x9F\xBF",
+                                      "\xC1\xBF",
+                                      "\x80",
+                                      "\xE1\x80",
+                                      "\xC2"};
+  for (const std::string& special : byteSpecials) {
+    for (size_t lead = 0; lead < 17; ++lead) {
+      const std::string text = std::string(lead, 'x') + special +
+                               "\xEA\xB0\x80"
+                               "bcdefghijklmnopq&nbsp;" +
+                               special + "\r\n";
+      const std::string body = "<SYNC Start=1>" + text + "<SYNC Start=2>" + text + "<br>" + text;
+      EXPECT_EQ(DifferenceInAnyMode(body), "") << "lead " << lead;
+      EXPECT_EQ(DifferenceInAnyMode(body + std::string(lead, 'y') + special.substr(0, 1)), "")
+          << "lead " << lead << ", cut off";
+    }
+  }
 }
 
 TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
-  // Most tags are told apart without being collected, eight bytes a step;
-  // a tag with anything unusual in it is read in full. Each kind at every
-  // place in a step, closed and cut off by the end, in UTF-8 and UTF-16.
+  // Most tags are told apart without being collected, their '>' found 16
+  // bytes a step from the '<' on; a tag with anything unusual in it is read
+  // in full. Each kind after text of several lengths, closed and cut off by
+  // the end, in UTF-8 and UTF-16.
   const std::string tags[] = {"<SYNC Start=12>",
                               "<sync START = '+7'>",
                               "<SYNC Start=\"-99999999999\">",

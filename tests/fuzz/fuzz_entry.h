@@ -10,15 +10,19 @@
 // (ConvertStreamReference, tests/support/reference_conversion.h) writes. Inputs that several modes
 // must read alike are also compared across modes: a valid UTF-8 input reads the same in the ANSI
 // mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the UTF-16 mode;
-// a byte-order mark in front changes nothing.
+// a byte-order mark in front changes nothing. Each vector implementation of the
+// scanner's loops (convert/scan_kernels.h) must answer as the portable one does,
+// on the input itself and in whole conversions.
 #ifndef LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 #define LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "convert/scan_kernels.h"
 #include "tests/support/reference_conversion.h"
 #include "text/char_decoding.h"
 #include "text/text_stream.h"
@@ -123,6 +127,48 @@ inline bool TranscodeUtf8ToUtf16(const std::string& utf8, std::string& utf16) {
   return true;
 }
 
+// Each vector implementation of the scanner's loops against the portable one,
+// over the input from each of its first 32 bytes (so that every byte falls at
+// every place of a vector), with room for all of the output and for a little.
+inline std::string CompareScanKernels(const std::string& bytes) {
+  const ScanKernels& portable = PortableScanKernels();
+  const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::vector<char16_t> want(bytes.size() + 32);
+  std::vector<char16_t> got(bytes.size() + 32);
+  for (const ScanKernels* const* kernels = VectorScanKernels(); *kernels != nullptr; ++kernels) {
+    const ScanKernels& vector = **kernels;
+    const std::string name = vector.name;
+    for (size_t from = 0; from < bytes.size() && from < 32; ++from) {
+      const unsigned char* const in = data + from;
+      const size_t size = bytes.size() - from;
+      const std::string where = " differs from byte " + std::to_string(from);
+      for (const bool utf8 : {false, true}) {
+        for (const size_t room : {size, size_t{17}, size_t{1}}) {
+          size_t wantUnits = 0;
+          size_t gotUnits = 0;
+          const size_t wantTaken = portable.byteText(in, size, utf8, want.data(), room, wantUnits);
+          const size_t gotTaken = vector.byteText(in, size, utf8, got.data(), room, gotUnits);
+          if (wantTaken != gotTaken || wantUnits != gotUnits ||
+              !std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantUnits),
+                          got.begin()))
+            return name + " byteText" + where + (utf8 ? " (UTF-8)" : "") + " with room " +
+                   std::to_string(room);
+        }
+      }
+      const size_t units = size / 2;
+      const size_t wantCopied = portable.utf16Text(in, units, want.data());
+      if (vector.utf16Text(in, units, got.data()) != wantCopied ||
+          !std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantCopied),
+                      got.begin()))
+        return name + " utf16Text" + where;
+      if (vector.tagStop(in, size) != portable.tagStop(in, size)) return name + " tagStop" + where;
+      if (vector.utf16TagStop(in, units) != portable.utf16TagStop(in, units))
+        return name + " utf16TagStop" + where;
+    }
+  }
+  return std::string();
+}
+
 // Runs every check on one input. Returns a description of the first
 // failure, or an empty string.
 inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
@@ -161,6 +207,22 @@ inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
       return failure;
     if (scratch != srtUtf8) return "a UTF-8 byte-order mark changes the output";
   }
+
+  if (!(failure = CompareScanKernels(bytes)).empty()) return failure;
+  // The same conversions through the portable loops (those above ran through
+  // the fastest, and matched the reference), which are chosen back on return.
+  struct ChoiceKept {
+    const ScanKernels& fastest = ChosenScanKernels();
+    ~ChoiceKept() { ChooseScanKernels(fastest); }
+  } kept;
+  ChooseScanKernels(PortableScanKernels());
+  if (!ConvertWith(bytes, StreamMode::Utf16Binary, "", false, scratch) || scratch != srtUtf16)
+    return "the portable loops read UTF-16 differently";
+  if (!ConvertWith(bytes, StreamMode::Utf8Text, "", false, scratch) || scratch != srtUtf8)
+    return "the portable loops read UTF-8 differently";
+  if (!ConvertWith(bytes, StreamMode::AnsiText, codePages.back(), false, scratch) ||
+      scratch != srtAnsi)
+    return "the portable loops read ANSI differently";
   return std::string();
 }
 

@@ -1,0 +1,44 @@
+// The block scanner's inner loops: a portable implementation that every
+// machine runs, and implementations in the vector instructions of a machine
+// that has them (scan_kernels_<set>.cpp, the one for the target picked at
+// build time). Every implementation gives the same answer for the same input;
+// they differ in speed alone, and the tests and fuzz targets hold each to the
+// portable one.
+#ifndef LUMENTRACE_CONVERT_SCAN_KERNELS_H_
+#define LUMENTRACE_CONVERT_SCAN_KERNELS_H_
+
+#include <cstddef>
+
+struct ScanKernels {
+  const char* name;
+  // Caption text of ASCII-compatible input: copies in[0, size) to `out` as
+  // UTF-16 units up to the first byte that needs more than copying: '<', CR,
+  // LF, '&', ';', and a byte beyond ASCII, except (when `utf8`) the start of
+  // a two- or three-byte character that PlainUtf8Length (char_decoding.h)
+  // reads. Stops too when `room` units are written. Returns the bytes taken,
+  // and the units written in `produced`. May write anywhere in out[0, room).
+  size_t (*byteText)(const unsigned char* in, size_t size, bool utf8, char16_t* out, size_t room,
+                     size_t& produced);
+  // Caption text of UTF-16LE input: copies `units` units from `in` (two bytes
+  // each) to `out` up to the first '<', U+FFFF, CR, LF, '&' or ';'. Returns
+  // the units copied. May write anywhere in out[0, units).
+  size_t (*utf16Text)(const unsigned char* in, size_t units, char16_t* out);
+  // The first of in[0, size) that is '<', '>', CR or beyond ASCII; `size`
+  // when there is none.
+  size_t (*tagStop)(const unsigned char* in, size_t size);
+  // The same over `units` UTF-16LE units (a unit beyond ASCII is one above 0x7F).
+  size_t (*utf16TagStop)(const unsigned char* in, size_t units);
+};
+
+// The portable implementation.
+const ScanKernels& PortableScanKernels();
+
+// The vector implementations this machine can run, fastest first, ended by a
+// null; empty where the build has none.
+const ScanKernels* const* VectorScanKernels();
+
+// The implementation the scanner uses: the fastest there is, unless chosen.
+const ScanKernels& ChosenScanKernels();
+void ChooseScanKernels(const ScanKernels& kernels);
+
+#endif  // LUMENTRACE_CONVERT_SCAN_KERNELS_H_
