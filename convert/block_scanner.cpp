@@ -1,5 +1,6 @@
 #include "convert/block_scanner.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -530,8 +531,10 @@ void CheckThrough(BlockScanner& scanner, size_t to) {
 }
 
 // How far past a read's start the window should reach before the read
-// begins, so that most blocks are read in one go.
-constexpr size_t kLookahead = 64 * 1024;
+// begins, so that most blocks are read in one go: 64 KiB of a 1 MiB window.
+size_t Lookahead(const BlockScanner& scanner) {
+  return std::max(scanner.stream->input.smallest / 16, kMaxCharBytes);
+}
 
 // Makes the window hold input bytes [from, to), the bytes before `from` being
 // checked first where the window would let them go unchecked.
@@ -615,7 +618,7 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
 }
 
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
-  HoldFrom(scanner, from, from + kLookahead);
+  HoldFrom(scanner, from, from + Lookahead(scanner));
   const ScanUndo undo = SaveForUndo(scanner);
   bool fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
   while (UndoIfCut(scanner, from, block.end, undo))
@@ -629,7 +632,7 @@ void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
 }
 
 void SkipHeader(BlockScanner& scanner, size_t& position, bool& atEnd) {
-  HoldFrom(scanner, position, position + kLookahead);
+  HoldFrom(scanner, position, position + Lookahead(scanner));
   const ScanUndo undo = SaveForUndo(scanner);
   for (;;) {
     ScanInput& in = scanner.in;

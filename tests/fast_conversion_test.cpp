@@ -16,8 +16,9 @@ namespace {
 
 const std::vector<std::string> kCodePages = {"CP1252", "CP949", "CP932", "CP1258"};
 
-// Converts in every mode (ANSI in each code page) both ways; returns the
-// first difference, or an empty string.
+// Converts in every mode (ANSI in each code page) both ways, and the
+// program's way again through small windows; returns the first difference,
+// or an empty string.
 std::string DifferenceInAnyMode(const std::string& bytes) {
   struct Mode {
     StreamMode mode;
@@ -28,7 +29,9 @@ std::string DifferenceInAnyMode(const std::string& bytes) {
   for (const Mode& m : modes) {
     std::string srt;
     if (!oracle::ConvertWith(bytes, m.mode, m.codePage, false, srt)) return "write failed";
-    const std::string difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
+    std::string difference = oracle::CompareWithReference(bytes, m.mode, m.codePage, srt);
+    if (difference.empty())
+      difference = oracle::CompareWindowedReads(bytes, m.mode, m.codePage, srt);
     if (!difference.empty())
       return difference + " (mode " + std::to_string(static_cast<int>(m.mode)) + " " + m.codePage +
              ")";

@@ -1,9 +1,11 @@
 #include "tests/support/reference_conversion.h"
 
+#include <string>
 #include <utility>
 
 #include "convert/conversion.h"
 #include "convert/sync_block.h"
+#include "tests/support/string_source.h"
 #include "text/char_decoding.h"
 
 namespace {
@@ -136,6 +138,27 @@ bool ConvertWith(const std::string& bytes, StreamMode mode, const std::string& c
   ConvertStreamReference(input, output, mode == StreamMode::Utf16Binary ? 2 : 1);
   FinishSrt(output);
   return true;
+}
+
+std::string ConvertThroughWindow(const std::string& bytes, StreamMode mode,
+                                 const std::string& codePage, size_t windowBytes) {
+  CodePageDecoder& decoder = CodePageDecoderFor(codePage.empty() ? "CP1252" : codePage);
+  StringSource file;
+  file.bytes = bytes;
+  std::string srt;
+  ConvertSamiFrom(file.Source(), EncodingOfMode(mode), decoder, StringSink(srt), windowBytes);
+  return srt;
+}
+
+std::string CompareWindowedReads(const std::string& bytes, StreamMode mode,
+                                 const std::string& codePage, const std::string& srt) {
+  // The smallest window, one that cuts most characters and tags somewhere, and
+  // one that shifts with the input's length.
+  for (const size_t window : {kMaxCharBytes, size_t{7}, 16 + bytes.size() % 23}) {
+    if (ConvertThroughWindow(bytes, mode, codePage, window) != srt)
+      return "differs when read through a window of " + std::to_string(window) + " bytes";
+  }
+  return std::string();
 }
 
 std::string CompareWithReference(const std::string& bytes, StreamMode mode,
