@@ -1,7 +1,9 @@
 #include "text/input_window.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
@@ -55,18 +57,19 @@ void HoldInput(InputWindow& window, size_t from, size_t to) {
   size_t capacity = window.smallest;
   if (span > capacity) capacity = std::max(span, std::min(window.capacity * 2, span * 2));
 
-  // What is held from `start` on stays; the rest is read.
+  // What is held from `start` on stays, moved to the front; the rest is read.
+  // The buffer changes size by realloc, which moves a large one without
+  // holding two copies at once.
   size_t kept = start >= window.base && start < heldEnd ? heldEnd - start : 0;
   kept = std::min(kept, capacity);
-  const unsigned char* keptBytes =
-      kept != 0 ? window.buffer.get() + (start - window.base) : nullptr;
+  if (kept != 0 && start != window.base)
+    std::memmove(window.buffer.get(), window.buffer.get() + (start - window.base), kept);
   if (capacity != window.capacity) {
-    std::unique_ptr<unsigned char[]> grown(new unsigned char[capacity]);
-    if (kept != 0) std::memcpy(grown.get(), keptBytes, kept);
-    window.buffer = std::move(grown);
+    void* resized = std::realloc(window.buffer.get(), capacity);
+    if (resized == nullptr) throw std::bad_alloc();
+    window.buffer.release();
+    window.buffer.reset(static_cast<unsigned char*>(resized));
     window.capacity = capacity;
-  } else if (kept != 0 && start != window.base) {
-    std::memmove(window.buffer.get(), keptBytes, kept);
   }
   window.base = start;
   window.size = kept;

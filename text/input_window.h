@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -35,7 +36,10 @@ constexpr size_t kUnknownEnd = ~size_t{0};
 struct InputWindow {
   ByteSource source;   // no `read`: the whole input is `memory`
   std::string memory;  // the input held in memory
-  std::unique_ptr<unsigned char[]> buffer;
+  struct Free {
+    void operator()(unsigned char* p) const { std::free(p); }
+  };
+  std::unique_ptr<unsigned char, Free> buffer;
   size_t capacity = 0;             // of `buffer`
   size_t smallest = kWindowBytes;  // the capacity it shrinks back to
   size_t base = 0;                 // the input offset of the first byte held
