@@ -555,17 +555,50 @@ ScanUndo SaveForUndo(const BlockScanner& scanner) {
   return {scanner.hint, scanner.in.validUpTo, scanner.in.invalid};
 }
 
+// Whether the held bytes from input byte `at` on show what may open a sync
+// tag: "<sync" in any case (in units of the read that started at `from`), with
+// room for the rest of the tag after it. It only tells how much the window
+// should hold before a cut read is made again, so a wrong answer costs time,
+// never a different result.
+bool MayHoldSyncTag(const ScanInput& in, size_t from, size_t at) {
+  const size_t step = in.utf16 ? 2 : 1;
+  const size_t room = 64 * step;
+  size_t i = at > in.base ? at - in.base : 0;
+  while (in.size >= room && i <= in.size - room) {
+    const void* less = std::memchr(in.data + i, '<', in.size - room + 1 - i);
+    if (less == nullptr) return false;
+    i = static_cast<size_t>(static_cast<const unsigned char*>(less) - in.data);
+    bool match = !in.utf16 || (in.base + i - from) % 2 == 0;
+    for (size_t k = 0; match && k < 5; ++k) {
+      match = (in.data[i + k * step] | 0x20) == "<sync"[k] &&
+              (!in.utf16 || in.data[i + k * step + 1] == 0);
+    }
+    if (match) return true;
+    ++i;
+  }
+  return false;
+}
+
 // A read that stopped within a character's length of the window's end may have
 // been cut there (the end of the input, a character cut in two taken for an
 // invalid one): unless the window holds the input's end, it is undone, and the
-// window slides (or grows, when it holds nothing before `from`) past it.
+// window slides past it (or grows, when it holds nothing before `from`), on
+// until it holds what may be the tag that ends the read, so that a block
+// longer than the window is read again once or twice, not once per growth.
 bool UndoIfCut(BlockScanner& scanner, size_t from, size_t stop, const ScanUndo& undo) {
-  if (stop + kMaxCharBytes <= scanner.in.size || HoldsInputEnd(scanner.stream->input)) return false;
+  ScanInput& in = scanner.in;
+  if (stop + kMaxCharBytes <= in.size || HoldsInputEnd(scanner.stream->input)) return false;
   scanner.hint = undo.hint;
-  scanner.in.validUpTo = undo.validUpTo;
-  scanner.in.invalid = undo.invalid;
-  HoldFrom(scanner, from, scanner.in.base + scanner.in.size + kMaxCharBytes);
-  return true;
+  in.validUpTo = undo.validUpTo;
+  in.invalid = undo.invalid;
+  for (;;) {
+    const size_t heldEnd = in.base + in.size;
+    HoldFrom(scanner, from, heldEnd + kMaxCharBytes);
+    const size_t lookBack = 64 * (in.utf16 ? 2 : 1);  // a tag the old end cut in two
+    if (HoldsInputEnd(scanner.stream->input) ||
+        MayHoldSyncTag(in, from, heldEnd - std::min(heldEnd - from, lookBack)))
+      return true;
+  }
 }
 
 // ScanBlock over the window, `from` counted in it; true when the block is

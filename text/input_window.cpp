@@ -53,9 +53,14 @@ void HoldInput(InputWindow& window, size_t from, size_t to) {
   if (keep < from && keep >= window.base && keep < heldEnd && wanted - keep <= window.smallest) {
     start = keep;
   }
+  // The buffer grows by half at least, so that a long block costs few moves.
   const size_t span = wanted - start;
-  size_t capacity = window.smallest;
-  if (span > capacity) capacity = std::max(span, std::min(window.capacity * 2, span * 2));
+  size_t capacity = window.capacity;
+  if (span <= window.smallest) {
+    capacity = window.smallest;
+  } else if (span > capacity) {
+    capacity = std::max(span, capacity + capacity / 2);
+  }
 
   // What is held from `start` on stays, moved to the front; the rest is read.
   // The buffer changes size by realloc, which moves a large one without
