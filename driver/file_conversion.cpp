@@ -45,6 +45,8 @@ int ConvertFile(const WideString& path) {
   // The file is read through a window as the conversion goes, never whole.
   const std::int32_t cues = ConvertSamiFrom(
       InputFileSource(input), encoding, CodePageDecoderFor(AnsiCodePageName()), FileSink(output));
+  // Closed before the output takes its place, which a link may make this file.
+  input.native.reset();
   if (cues < 0) {
     // The file could not be read to its end: no half-made output.
     AbandonOutputFile(output);
