@@ -136,9 +136,10 @@ inline char16_t ReadCharInline(TextStream& stream) {
 // Bulk reads for the SAMI reader, each the same as a run of ReadChar calls:
 // they take only plain characters (ASCII; when reading UTF-8, also its two- and
 // three-byte characters but U+FFFF; in UTF-16, any unit but U+FFFF), stop before the first
-// character they do not take, leave the position just after what they took, never
-// set the end-of-file indicator, and take nothing while the second half of a
-// surrogate pair is pending. The caller goes on with ReadChar from there.
+// character they do not take (or where the window ends, even inside a character),
+// leave the position just after what they took, never set the end-of-file
+// indicator, and take nothing while the second half of a surrogate pair is
+// pending. The caller goes on with ReadChar from there, which reads on.
 //
 // Reads up to the next '<', appending what it reads to `text` (when not null)
 // except CR and LF, which are dropped wherever they stand.
