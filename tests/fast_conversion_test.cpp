@@ -17,7 +17,7 @@ namespace {
 const std::vector<std::string> kCodePages = {"CP1252", "CP949", "CP932", "CP1258"};
 
 // Converts in every mode (ANSI in each code page) both ways, and the
-// program's way again through small windows; returns the first difference,
+// program's way again through a small window; returns the first difference,
 // or an empty string.
 std::string DifferenceInAnyMode(const std::string& bytes) {
   struct Mode {

@@ -8,7 +8,7 @@
 // its output successfully and leave an SRT file whose shape holds whatever
 // the input was, and be byte for byte what the reference conversion
 // (ConvertStreamReference, tests/support/reference_conversion.h) writes, and
-// what the same conversion writes reading the input through small windows. Inputs that several
+// what the same conversion writes reading the input through a small window. Inputs that several
 // modes must read alike are also compared across modes: a valid UTF-8 input reads the same in the
 // ANSI mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the UTF-16
 // mode; a byte-order mark in front changes nothing.

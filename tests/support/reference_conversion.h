@@ -30,9 +30,8 @@ bool ConvertWith(const std::string& bytes, StreamMode mode, const std::string& c
 std::string ConvertThroughWindow(const std::string& bytes, StreamMode mode,
                                  const std::string& codePage, size_t windowBytes);
 
-// Empty when reading `bytes` through windows of a few small sizes gives `srt`,
-// what the conversion of the whole bytes in memory gives; otherwise the first
-// window size that gives something else.
+// Empty when reading `bytes` through a small window gives `srt`, what the
+// conversion of the whole bytes in memory gives; otherwise the window's size.
 std::string CompareWindowedReads(const std::string& bytes, StreamMode mode,
                                  const std::string& codePage, const std::string& srt);
 
