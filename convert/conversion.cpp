@@ -5,6 +5,10 @@
 // closing tag's, as a rule), so the next read starts there. Each pass reads
 // the current block and the one after it; nothing but the input's position,
 // its end indicator and the cue count carries over from one pass to the next.
+//
+// The input may be a file read through a window (text/input_window.h): each
+// read makes the window hold what it reads, so that a move back to bytes the
+// window has already let go of reads them from the file again.
 #include "convert/conversion.h"
 
 #include <utility>
