@@ -7,7 +7,7 @@
 // (a block longer than the buffer); it shrinks back once such a read is past.
 // A position that has been left behind is simply read again.
 //
-// A source's input ends where a read first comes back short or fails: a file
+// A source's input ends where a read first finds nothing or fails: a file
 // that gets shorter while it is read ends where the reads found it ended, and
 // once the end has been seen it never moves out again. A failed read also
 // marks the window `failed`, so that the caller can refuse the result.
