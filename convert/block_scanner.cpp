@@ -1,5 +1,6 @@
 #include "convert/block_scanner.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -22,7 +23,20 @@ inline std::int32_t Next(ScanInput& in, ReadPosition& cur, size_t checkedFrom) {
 // A sequential read from `from` runs through validUpTo at a character
 // boundary; what it decodes from there on has been checked as it went.
 void CheckedThrough(ScanInput& in, size_t end) {
-  if (end > in.validUpTo) in.validUpTo = end;
+  if (in.base + end > in.validUpTo) in.validUpTo = in.base + end;
+}
+
+// Checks ANSI input read as UTF-8 through `to` (in the window); sets
+// in.invalid when it is not.
+void CheckUtf8UpTo(ScanInput& in, size_t to) {
+  if (!in.checking || in.invalid || in.base + to <= in.validUpTo) return;
+  const size_t from = in.validUpTo > in.base ? in.validUpTo - in.base : 0;
+  const size_t reached = CheckUtf8(in.data, in.size, from, to);
+  if (reached == kInvalidUtf8) {
+    in.invalid = true;
+  } else if (in.base + reached > in.validUpTo) {
+    in.validUpTo = in.base + reached;
+  }
 }
 
 enum class TagKind { kOther, kSync, kBreak };
@@ -219,7 +233,7 @@ struct ReadState {
 ReadState StartRead(ScanInput& in, size_t from) {
   CheckUtf8UpTo(in, from);
   ReadState read;
-  read.checkedFrom = in.validUpTo;
+  read.checkedFrom = in.validUpTo > in.base ? in.validUpTo - in.base : 0;
   read.cur.at = from;
   return read;
 }
@@ -371,7 +385,8 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
     block.lastTagAt = at;
     read.tail = {plain.scanned, plain.time};
     if (plain.kind == TagKind::kSync) {
-      scanner.hint = {true, at, read.cur.at, plain.scanned, plain.time};
+      scanner.hint = {true, scanner.in.base + at, scanner.in.base + read.cur.at, plain.scanned,
+                      plain.time};
       block.closedBySyncTag = true;
       return false;
     }
@@ -390,7 +405,8 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
   if (IsSyncTag(text)) {
     // With a '<' inside, the next block opens at that '<', not at this tag.
     if (tag.lastLessIndex == 0) {
-      scanner.hint = {true, at, read.cur.at, read.tail.scanned, read.tail.time};
+      scanner.hint = {true, scanner.in.base + at, scanner.in.base + read.cur.at, read.tail.scanned,
+                      read.tail.time};
       block.closedBySyncTag = true;
     }
     return false;
@@ -427,31 +443,113 @@ void FallBack(BlockScanner& scanner, BlockScan& block) {
   block.caption.Assign(caption);
 }
 
-}  // namespace
-
-void StartScanner(BlockScanner& scanner, TextStream& stream) {
-  scanner.stream = &stream;
-  ScanInput& in = scanner.in;
-  in.data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
-  in.size = stream.bytes.size();
-  in.utf16 = stream.mode == StreamMode::Utf16Binary;
-  for (char16_t c = 0; c < 128; ++c) in.lower[c] = ToLowerUnit(c);
-  // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
-  in.checking = ReadAnsiAsUtf8(stream);
-  in.codePage = stream.codePage;
+// Points the scan at the bytes the window holds.
+void ViewWindow(BlockScanner& scanner) {
+  const InputWindow& window = scanner.stream->input;
+  scanner.in.data = HeldBytes(window);
+  scanner.in.size = window.size;
+  scanner.in.base = window.base;
 }
 
-void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
+// Checks ANSI input read as UTF-8 through input byte `to`, reading on
+// through the window where the scans have not been.
+void CheckThrough(BlockScanner& scanner, size_t to) {
+  ScanInput& in = scanner.in;
+  if (!in.checking || in.invalid || in.validUpTo >= to) return;
+  const size_t reached = CheckInputUtf8(scanner.stream->input, in.validUpTo, to);
+  if (reached == kInvalidUtf8) {
+    in.invalid = true;
+  } else if (reached > in.validUpTo) {
+    in.validUpTo = reached;
+  }
+  ViewWindow(scanner);
+}
+
+// How far past a read's start the window should reach before the read
+// begins, so that most blocks are read in one go: 64 KiB of a 1 MiB window.
+size_t Lookahead(const BlockScanner& scanner) {
+  return std::max(scanner.stream->input.smallest / 16, kMaxCharBytes);
+}
+
+// Makes the window hold input bytes [from, to), the bytes before `from` being
+// checked first where the window would let them go unchecked.
+void HoldFrom(BlockScanner& scanner, size_t from, size_t to) {
+  CheckThrough(scanner, from);
+  HoldInput(scanner.stream->input, from, to);
+  ViewWindow(scanner);
+}
+
+// What a read may change besides its block, to be put back when it is undone.
+struct ScanUndo {
+  OpeningHint hint;
+  size_t validUpTo = 0;
+  bool invalid = false;
+};
+
+ScanUndo SaveForUndo(const BlockScanner& scanner) {
+  return {scanner.hint, scanner.in.validUpTo, scanner.in.invalid};
+}
+
+// Whether the held bytes from input byte `at` on show what may open a sync
+// tag: "<sync" in any case (in units of the read that started at `from`), with
+// room for the rest of the tag after it. It only tells how much the window
+// should hold before a cut read is made again, so a wrong answer costs time,
+// never a different result.
+bool MayHoldSyncTag(const ScanInput& in, size_t from, size_t at) {
+  const size_t step = in.utf16 ? 2 : 1;
+  const size_t room = 64 * step;
+  size_t i = at > in.base ? at - in.base : 0;
+  while (in.size >= room && i <= in.size - room) {
+    const void* less = std::memchr(in.data + i, '<', in.size - room + 1 - i);
+    if (less == nullptr) return false;
+    i = static_cast<size_t>(static_cast<const unsigned char*>(less) - in.data);
+    bool match = !in.utf16 || (in.base + i - from) % 2 == 0;
+    for (size_t k = 0; match && k < 5; ++k) {
+      match = (in.data[i + k * step] | 0x20) == "<sync"[k] &&
+              (!in.utf16 || in.data[i + k * step + 1] == 0);
+    }
+    if (match) return true;
+    ++i;
+  }
+  return false;
+}
+
+// A read that stopped within a character's length of the window's end may have
+// been cut there (the end of the input, a character cut in two taken for an
+// invalid one): unless the window holds the input's end, it is undone, and the
+// window slides past it (or grows, when it holds nothing before `from`), on
+// until it holds what may be the tag that ends the read, so that a block
+// longer than the window is read again once or twice, not once per growth.
+bool UndoIfCut(BlockScanner& scanner, size_t from, size_t stop, const ScanUndo& undo) {
+  ScanInput& in = scanner.in;
+  if (stop + kMaxCharBytes <= in.size || HoldsInputEnd(scanner.stream->input)) return false;
+  scanner.hint = undo.hint;
+  in.validUpTo = undo.validUpTo;
+  in.invalid = undo.invalid;
+  for (;;) {
+    const size_t heldEnd = in.base + in.size;
+    HoldFrom(scanner, from, heldEnd + kMaxCharBytes);
+    const size_t lookBack = 64 * (in.utf16 ? 2 : 1);  // a tag the old end cut in two
+    if (HoldsInputEnd(scanner.stream->input) ||
+        MayHoldSyncTag(in, from, heldEnd - std::min(heldEnd - from, lookBack)))
+      return true;
+  }
+}
+
+// ScanBlock over the window, `from` counted in it; true when the block is
+// to be read by the fallback.
+bool ScanHeldBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   block.from = from;
   block.empty = true;
   block.closedBySyncTag = false;
   block.caption.size = 0;
   ReadState read = StartRead(scanner.in, from);
   OpeningTag opening;
-  if (scanner.hint.valid && scanner.hint.at == from) {
-    const OpeningHint& hint = scanner.hint;
+  const OpeningHint& hint = scanner.hint;
+  if (hint.valid && hint.at == scanner.in.base + from &&
+      hint.after <= scanner.in.base + scanner.in.size) {
     opening = {from, from, hint.time, {hint.scanned, hint.time}};
-    read.cur.at = hint.after;
+    read.cur.at = hint.after - scanner.in.base;
     block.empty = false;
   } else {
     block.empty = !FindSyncTag(scanner, read, opening);
@@ -470,26 +568,58 @@ void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   block.end = read.cur.at;
   block.hitEnd = read.endOfInput;
   CheckedThrough(scanner.in, read.cur.at);
-  if (block.empty) return;
-  if (read.needsFallback) {
-    FallBack(scanner, block);
-  } else {
-    // Lines trimmed, the whole caption loses the empty lines at its ends.
-    TrimLine(block.caption, read.lineStart);
-    TrimLine(block.caption, 0);
-  }
+  if (block.empty || read.needsFallback) return read.needsFallback;
+  // Lines trimmed, the whole caption loses the empty lines at its ends.
+  TrimLine(block.caption, read.lineStart);
+  TrimLine(block.caption, 0);
+  return false;
+}
+
+}  // namespace
+
+void StartScanner(BlockScanner& scanner, TextStream& stream) {
+  scanner.stream = &stream;
+  ScanInput& in = scanner.in;
+  ViewWindow(scanner);
+  in.utf16 = stream.mode == StreamMode::Utf16Binary;
+  for (char16_t c = 0; c < 128; ++c) in.lower[c] = ToLowerUnit(c);
+  // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
+  in.checking = ReadAnsiAsUtf8(stream);
+  in.codePage = stream.codePage;
+}
+
+void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
+  HoldFrom(scanner, from, from + Lookahead(scanner));
+  const ScanUndo undo = SaveForUndo(scanner);
+  bool fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
+  while (UndoIfCut(scanner, from, block.end, undo))
+    fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
+  const size_t base = scanner.in.base;
+  block.from = from;
+  block.openingTagAt += base;
+  block.lastTagAt += base;
+  block.end += base;
+  if (!block.empty && fallBack) FallBack(scanner, block);
 }
 
 void SkipHeader(BlockScanner& scanner, size_t& position, bool& atEnd) {
-  ReadState read = StartRead(scanner.in, position);
-  OpeningTag found;
-  if (FindSyncTag(scanner, read, found)) {
-    position = found.at;
-  } else {
-    position = read.cur.at;
-    atEnd = read.endOfInput;
+  HoldFrom(scanner, position, position + Lookahead(scanner));
+  const ScanUndo undo = SaveForUndo(scanner);
+  for (;;) {
+    ScanInput& in = scanner.in;
+    ReadState read = StartRead(in, position - in.base);
+    OpeningTag found;
+    const bool foundTag = FindSyncTag(scanner, read, found);
+    CheckedThrough(in, read.cur.at);
+    if (UndoIfCut(scanner, position, read.cur.at, undo)) continue;
+    if (foundTag) {
+      position = in.base + found.at;
+    } else {
+      position = in.base + read.cur.at;
+      atEnd = read.endOfInput;
+    }
+    return;
   }
-  CheckedThrough(scanner.in, read.cur.at);
 }
 
 WideString ReadBlockText(BlockScanner& scanner, size_t from) {
@@ -497,12 +627,6 @@ WideString ReadBlockText(BlockScanner& scanner, size_t from) {
   return ReadSyncBlock(*scanner.stream).text;
 }
 
-void CheckUtf8UpTo(ScanInput& in, size_t to) {
-  if (!in.checking || in.invalid) return;
-  const size_t reached = CheckUtf8(in.data, in.size, in.validUpTo, to);
-  if (reached == kInvalidUtf8) {
-    in.invalid = true;
-  } else if (reached > in.validUpTo) {
-    in.validUpTo = reached;
-  }
+void CheckRestOfInput(BlockScanner& scanner) {
+  CheckThrough(scanner, kUnknownEnd);
 }

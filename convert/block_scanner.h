@@ -26,9 +26,14 @@
 #include "text/wide_buffer.h"
 #include "text/wide_string.h"
 
+// The bytes a scan reads: those the input's window holds (text/input_window.h),
+// `size` bytes at `data` standing for input bytes [base, base + size). Inside
+// a scan, positions count from `data`; everything a scan hands out or keeps
+// for later (BlockScan, OpeningHint, validUpTo) counts from the input's start.
 struct ScanInput {
   const unsigned char* data = nullptr;
   size_t size = 0;
+  size_t base = 0;
   bool utf16 = false;
   CodePageDecoder* codePage = nullptr;  // null: UTF-8
   // ANSI input read as UTF-8 until proven otherwise: [0, validUpTo) is known
@@ -82,7 +87,10 @@ struct BlockScanner {
 // Prepares a scanner over the stream's bytes, in the stream's reading.
 void StartScanner(BlockScanner& scanner, TextStream& stream);
 
-// Reads the block at `from` as ReadSyncBlock and ParseSyncBlock would.
+// Reads the block at `from` as ReadSyncBlock and ParseSyncBlock would. A read
+// is all or nothing: one that reaches the end of the window before the end of
+// the input (where a character or the block may go on) is undone and made
+// again over a window that holds more.
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block);
 
 // Moves `position` to the '<' of the first sync tag, or to where the input (or
@@ -92,7 +100,8 @@ void SkipHeader(BlockScanner& scanner, size_t& position, bool& atEnd);
 // The block at `from` as ReadSyncBlock reads it.
 WideString ReadBlockText(BlockScanner& scanner, size_t from);
 
-// Checks ANSI input read as UTF-8 through `to`; sets in.invalid when it is not.
-void CheckUtf8UpTo(ScanInput& in, size_t to);
+// Checks ANSI input read as UTF-8 from where the scans have checked it to its
+// end; sets in.invalid when it is not valid.
+void CheckRestOfInput(BlockScanner& scanner);
 
 #endif  // LUMENTRACE_CONVERT_BLOCK_SCANNER_H_

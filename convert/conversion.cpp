@@ -5,6 +5,10 @@
 // closing tag's, as a rule), so the next read starts there. Each pass reads
 // the current block and the one after it; nothing but the input's position,
 // its end indicator and the cue count carries over from one pass to the next.
+//
+// The input may be a file read through a window (text/input_window.h): each
+// read makes the window hold what it reads, so that a move back to bytes the
+// window has already let go of reads them from the file again.
 #include "convert/conversion.h"
 
 #include <utility>
@@ -126,6 +130,8 @@ void WriteMergedRun(Converter& conv, Place& place, const BlockScan& current, Blo
 bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
   Place place;
   place.at = startAt;
+  InputWindow& window = conv.scanner.stream->input;
+  window.keepFrom = startAt;
   SkipHeader(conv.scanner, place.at, place.atEnd);
   BlockScan current;
   BlockScan next;
@@ -135,6 +141,9 @@ bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
   const bool& invalid = conv.scanner.in.invalid;
   for (;;) {
     if (invalid) return false;
+    // The window keeps the pass from its start while it can, so that the
+    // merged run's first block is there to be read again.
+    window.keepFrom = place.at;
     Read(conv, place, current);
     if (current.empty) break;
     MoveBackToLastTag(place, current);
@@ -163,18 +172,14 @@ bool Run(Converter& conv, size_t startAt, std::int64_t seekUnit) {
     }
     if (place.atEnd) break;
   }
-  CheckUtf8UpTo(conv.scanner.in, conv.scanner.in.size);
+  CheckRestOfInput(conv.scanner);
   return !invalid;
 }
 
-}  // namespace
-
-std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDecoder& codePage,
-                         SrtSink sink, SrtEncoding output, AnsiReading ansi) {
-  TextStream input;
-  const StreamMode mode = StreamModeFor(encoding);
-  OpenTextStreamOverBytes(input, std::move(sami), mode, &codePage);
-  if (mode == StreamMode::AnsiText && ansi == AnsiReading::kCodePage) {
+// Converts the input of `input`, a stream just opened.
+std::int32_t ConvertStream(TextStream& input, SourceEncoding encoding, SrtSink sink,
+                           SrtEncoding output, AnsiReading ansi) {
+  if (input.mode == StreamMode::AnsiText && ansi == AnsiReading::kCodePage) {
     input.readingChosen = true;
     ReadAnsiInCodePage(input);
   }
@@ -187,7 +192,8 @@ std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDeco
   conv.writer = &writer;
   StartScanner(conv.scanner, input);
   if (!Run(conv, startAt, seekUnit)) {
-    // Not valid UTF-8: everything again in the code page.
+    // Not valid UTF-8: everything again in the code page, from the input's
+    // first byte on (read again when it is no longer held).
     RestartSrt(writer);
     ReadAnsiInCodePage(input);
     Converter again;
@@ -197,6 +203,24 @@ std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDeco
   }
   FinishSrt(writer);
   return writer.next - 1;
+}
+
+}  // namespace
+
+std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDecoder& codePage,
+                         SrtSink sink, SrtEncoding output, AnsiReading ansi) {
+  TextStream input;
+  OpenTextStreamOverBytes(input, std::move(sami), StreamModeFor(encoding), &codePage);
+  return ConvertStream(input, encoding, sink, output, ansi);
+}
+
+std::int32_t ConvertSamiFrom(ByteSource source, SourceEncoding encoding, CodePageDecoder& codePage,
+                             SrtSink sink, size_t windowBytes) {
+  TextStream input;
+  OpenTextStreamOverSource(input, source, StreamModeFor(encoding), &codePage, windowBytes);
+  const std::int32_t cues =
+      ConvertStream(input, encoding, sink, SrtEncoding::kUtf16Le, AnsiReading::kUtf8WhenValid);
+  return input.input.failed ? -1 : cues;
 }
 
 std::string ConvertBytes(const std::string& sami, CodePageDecoder& codePage, std::int32_t* cues,

@@ -46,6 +46,15 @@ std::int32_t ConvertSami(std::string sami, SourceEncoding encoding, CodePageDeco
                          SrtSink sink, SrtEncoding output = SrtEncoding::kUtf16Le,
                          AnsiReading ansi = AnsiReading::kUtf8WhenValid);
 
+// The same for an input read from `source` (a file, most often) through a
+// window of `windowBytes` that is reused as the conversion moves on, so that
+// the memory it takes does not grow with the input. The input ends where a
+// read first finds nothing, as a file that gets shorter while it is read does.
+// Returns the number of cues written, or -1 when a read failed (what was
+// written is then incomplete).
+std::int32_t ConvertSamiFrom(ByteSource source, SourceEncoding encoding, CodePageDecoder& codePage,
+                             SrtSink sink, size_t windowBytes = kWindowBytes);
+
 // Converts the bytes of a SAMI file as the program converts the file: the
 // first byte chooses the reading. Returns the bytes of the .srt file; `cues`,
 // when given, receives the number of cues.

@@ -1,7 +1,6 @@
 #include "driver/file_conversion.h"
 
-#include <string>
-#include <utility>
+#include <cstdint>
 
 #include "convert/conversion.h"
 #include "driver/console_name.h"
@@ -38,13 +37,21 @@ int ConvertFile(const WideString& path) {
     PrintToConsole(u"[ERROR] The data file could not be opened\n");
     return -1;
   }
-  std::string sami;
-  if (!ReadWholeFile(path, sami)) return -1;
+  InputFile input;
+  if (!OpenInputFile(input, path)) return -1;
   OutputFile output;
   if (!CreateOutputFile(output, OutputPathFor(path))) return -1;
 
-  ConvertSami(std::move(sami), encoding, CodePageDecoderFor(AnsiCodePageName()), FileSink(output));
-
+  // The file is read through a window as the conversion goes, never whole.
+  const std::int32_t cues = ConvertSamiFrom(
+      InputFileSource(input), encoding, CodePageDecoderFor(AnsiCodePageName()), FileSink(output));
+  // Closed before the output takes its place, which a link may make this file.
+  input.native.reset();
+  if (cues < 0) {
+    // The file could not be read to its end: no half-made output.
+    AbandonOutputFile(output);
+    return -1;
+  }
   if (!CommitOutputFile(output)) {
     PrintToConsole(u"[ERROR] The output file could not be written\n");
     return -1;

@@ -3,8 +3,9 @@
 #ifndef LUMENTRACE_PLATFORM_FILE_SYSTEM_H_
 #define LUMENTRACE_PLATFORM_FILE_SYSTEM_H_
 
-#include <string>
+#include <memory>
 
+#include "text/input_window.h"
 #include "text/wide_string.h"
 
 // The first byte of a regular file (0 for an empty one), or -1 when it cannot
@@ -13,9 +14,24 @@
 // open by another program (the file is opened without sharing).
 int ReadFirstByte(WideView path);
 
-// Reads the whole of a regular file into `bytes`; false when it cannot be
-// opened or read, or is not a regular file.
-bool ReadWholeFile(WideView path, std::string& bytes);
+// A regular file open for reading at byte offsets.
+struct NativeInput;
+struct NativeInputDeleter {
+  void operator()(NativeInput* native) const;
+};
+struct InputFile {
+  std::unique_ptr<NativeInput, NativeInputDeleter> native;
+};
+
+// Opens a regular file for reading; false when it cannot be opened or is not a
+// regular file. On Windows other programs may read it meanwhile but not write it.
+bool OpenInputFile(InputFile& file, WideView path);
+
+// The open file as a source of bytes (text/input_window.h). Its input is the
+// file's bytes up to the size the file had when it was opened: a file that
+// grows meanwhile is read as it was; one that shrinks ends where a read finds
+// its end. A read that fails gives -1.
+ByteSource InputFileSource(InputFile& file);
 
 // The current directory, or an empty string when it cannot be obtained
 // (removed while the program stands in it, or too long to name).

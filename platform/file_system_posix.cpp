@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
@@ -39,25 +41,45 @@ int ReadFirstByte(WideView path) {
   return n < 0 ? -1 : first;
 }
 
-bool ReadWholeFile(WideView path, std::string& bytes) {
+struct NativeInput {
+  int descriptor = -1;
+  size_t size = 0;  // when opened
+};
+
+void NativeInputDeleter::operator()(NativeInput* native) const {
+  if (native->descriptor >= 0) close(native->descriptor);
+  delete native;
+}
+
+bool OpenInputFile(InputFile& file, WideView path) {
+  file.native.reset();
   const int descriptor = OpenRegularFile(ToNativePath(path));
   if (descriptor < 0) return false;
   struct stat st;
-  bytes.clear();
-  if (fstat(descriptor, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    const ssize_t n = read(descriptor, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      close(descriptor);
-      return false;
-    }
-    if (n == 0) break;
-    bytes.append(chunk, static_cast<size_t>(n));
+  if (fstat(descriptor, &st) != 0 || st.st_size < 0) {
+    close(descriptor);
+    return false;
   }
-  close(descriptor);
+  file.native.reset(new NativeInput{descriptor, static_cast<size_t>(st.st_size)});
   return true;
+}
+
+ByteSource InputFileSource(InputFile& file) {
+  ByteSource source;
+  source.context = file.native.get();
+  source.read = [](void* context, size_t offset, unsigned char* buffer,
+                   size_t size) -> std::int64_t {
+    const NativeInput& input = *static_cast<NativeInput*>(context);
+    if (offset >= input.size) return 0;  // below the size, so it fits an off_t
+    // Never past the size it had when opened, and never more than one read may return.
+    size = std::min({size, input.size - offset, size_t{1} << 30});
+    for (;;) {
+      const ssize_t n = pread(input.descriptor, buffer, size, static_cast<off_t>(offset));
+      if (n >= 0) return n;
+      if (errno != EINTR) return -1;
+    }
+  };
+  return source;
 }
 
 WideString CurrentDirectory() {

@@ -6,8 +6,19 @@ int ReadFirstByte(WideView) {
   return -1;
 }
 
-bool ReadWholeFile(WideView, std::string&) {
+struct NativeInput {};
+
+void NativeInputDeleter::operator()(NativeInput* native) const {
+  delete native;
+}
+
+bool OpenInputFile(InputFile& file, WideView) {
+  file.native.reset();
   return false;
+}
+
+ByteSource InputFileSource(InputFile&) {
+  return ByteSource();
 }
 
 WideString CurrentDirectory() {

@@ -1,6 +1,8 @@
 // Reading the input files.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "platform/file_system.h"
@@ -36,32 +38,52 @@ int ReadFirstByte(WideView path) {
   return result;
 }
 
-bool ReadWholeFile(WideView path, std::string& bytes) {
-  bytes.clear();
+struct NativeInput {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  unsigned long long size = 0;  // when opened
+};
+
+void NativeInputDeleter::operator()(NativeInput* native) const {
+  if (native->file != INVALID_HANDLE_VALUE) CloseHandle(native->file);
+  delete native;
+}
+
+bool OpenInputFile(InputFile& file, WideView path) {
+  file.native.reset();
   // Other readers are fine; a writer is not, so the bytes cannot change under us.
-  HANDLE file =
+  HANDLE handle =
       CreateFileW(ToNativePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = IsRegularFile(file);
+  if (handle == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
-  if (ok && GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
-      static_cast<unsigned long long>(size.QuadPart) < bytes.max_size()) {
-    bytes.reserve(static_cast<size_t>(size.QuadPart));
+  if (!IsRegularFile(handle) || !GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
+    CloseHandle(handle);
+    return false;
   }
-  // Read to the end rather than to the size: it is only a hint.
-  const DWORD chunk = 1 << 20;
-  while (ok) {
-    size_t used = bytes.size();
-    bytes.resize(used + chunk);
+  file.native.reset(new NativeInput{handle, static_cast<unsigned long long>(size.QuadPart)});
+  return true;
+}
+
+ByteSource InputFileSource(InputFile& file) {
+  ByteSource source;
+  source.context = file.native.get();
+  source.read = [](void* context, size_t offset, unsigned char* buffer,
+                   size_t size) -> std::int64_t {
+    const NativeInput& input = *static_cast<NativeInput*>(context);
+    if (offset >= input.size) return 0;
+    const unsigned long long left = input.size - offset;
+    DWORD want = static_cast<DWORD>(std::min<unsigned long long>({size, left, 1ull << 30}));
+    // The offset goes in the OVERLAPPED; the handle is not opened for
+    // overlapped reading, so the read completes before ReadFile returns.
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
     DWORD read = 0;
-    if (!ReadFile(file, &bytes[used], chunk, &read, nullptr)) ok = false;
-    bytes.resize(used + read);
-    if (read == 0) break;
-  }
-  CloseHandle(file);
-  if (!ok) bytes.clear();
-  return ok;
+    if (!ReadFile(input.file, buffer, want, &read, &at))
+      return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return read;
+  };
+  return source;
 }
 
 WideString CurrentDirectory() {

@@ -1,5 +1,7 @@
 #include "text/text_stream.h"
 
+#include <algorithm>
+
 #include "text/utf16.h"
 
 namespace {
@@ -9,9 +11,11 @@ void PrepareInput(TextStream& stream, CodePageDecoder* codePage) {
   stream.atEnd = false;
   stream.pendingLow = 0;
   stream.codePage = nullptr;
-  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
-  if (stream.mode == StreamMode::Utf8Text && stream.bytes.size() >= 3 && data[0] == 0xEF &&
-      data[1] == 0xBB && data[2] == 0xBF) {
+  InputWindow& input = stream.input;
+  HoldInput(input, 0, 3);
+  const unsigned char* data = HeldBytes(input);
+  if (stream.mode == StreamMode::Utf8Text && input.base == 0 && input.size >= 3 &&
+      data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
     stream.position = 3;
   }
   stream.ansiCodePage = codePage != nullptr ? codePage : &CodePageDecoderFor("CP1252");
@@ -27,8 +31,7 @@ void ChooseAnsiReading(TextStream& stream) {
   stream.readingChosen = true;
   // Today's commonest subtitle file is UTF-8 without a byte-order mark; a file in a
   // legacy code page with any non-ASCII text is practically never valid UTF-8.
-  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
-  if (!IsValidUtf8(data, stream.bytes.size())) {
+  if (CheckInputUtf8(stream.input, 0, kUnknownEnd) == kInvalidUtf8) {
     stream.codePage = stream.ansiCodePage;
     if (stream.codePage->utf8) stream.codePage = nullptr;  // invalid UTF-8 stays UTF-8
   }
@@ -48,8 +51,34 @@ void ReadAnsiInCodePage(TextStream& stream) {
 void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
                              CodePageDecoder* codePage) {
   stream.mode = mode;
-  stream.bytes = std::move(bytes);
+  OpenWindowOverBytes(stream.input, std::move(bytes));
   PrepareInput(stream, codePage);
+}
+
+void OpenTextStreamOverSource(TextStream& stream, ByteSource source, StreamMode mode,
+                              CodePageDecoder* codePage, size_t windowBytes) {
+  stream.mode = mode;
+  OpenWindowOverSource(stream.input, source, windowBytes);
+  PrepareInput(stream, codePage);
+}
+
+size_t CheckInputUtf8(InputWindow& input, size_t from, size_t to) {
+  size_t checked = from;
+  while (checked < to) {
+    // A window's last few bytes may cut a character: the check stops short of
+    // them, and the next window begins with them.
+    HoldInput(input, checked, checked + std::max(input.smallest, 2 * kMaxCharBytes));
+    const bool last = HoldsInputEnd(input);
+    const size_t heldEnd = input.base + input.size;
+    if (last && checked >= heldEnd) break;
+    const size_t stop = std::min(to, last ? heldEnd : heldEnd - kMaxCharBytes);
+    const size_t reached =
+        CheckUtf8(HeldBytes(input), input.size, checked - input.base, stop - input.base);
+    if (reached == kInvalidUtf8) return kInvalidUtf8;
+    checked = input.base + reached;
+    if (last) break;
+  }
+  return checked;
 }
 
 std::int32_t ReadWideAt(const unsigned char* data, size_t size, CodePageDecoder* codePage,
@@ -70,12 +99,14 @@ std::int32_t ReadWideAt(const unsigned char* data, size_t size, CodePageDecoder*
 
 char16_t ReadChar(TextStream& stream) {
   if (!stream.readingChosen) ChooseAnsiReading(stream);
-  ReadPosition pos{stream.position, stream.pendingLow};
+  InputWindow& input = stream.input;
+  HoldInput(input, stream.position, stream.position + kMaxCharBytes);
+  ReadPosition pos{stream.position - input.base, stream.pendingLow};
   bool utf8Error = false;
   const std::int32_t c =
-      ReadUnitAt(reinterpret_cast<const unsigned char*>(stream.bytes.data()), stream.bytes.size(),
-                 stream.mode == StreamMode::Utf16Binary, stream.codePage, pos, utf8Error);
-  stream.position = pos.at;
+      ReadUnitAt(HeldBytes(input), input.size, stream.mode == StreamMode::Utf16Binary,
+                 stream.codePage, pos, utf8Error);
+  stream.position = input.base + pos.at;
   stream.pendingLow = pos.pendingLow;
   if (c == kNoMoreInput) {
     stream.atEnd = true;
@@ -116,10 +147,13 @@ template <typename Stops, typename Keep>
 void ReadRun(TextStream& stream, WideString* text, Stops stops, Keep keep) {
   if (!stream.readingChosen) ChooseAnsiReading(stream);
   if (stream.pendingLow != 0) return;
-  const size_t size = stream.bytes.size();
-  size_t at = stream.position;
+  // A run stops at the end of the window too; the caller's ReadChar reads on.
+  InputWindow& input = stream.input;
+  HoldInput(input, stream.position, stream.position + kMaxCharBytes);
+  const size_t size = input.size;
+  size_t at = stream.position - input.base;
   if (at >= size) return;
-  const auto* data = reinterpret_cast<const unsigned char*>(stream.bytes.data());
+  const unsigned char* data = HeldBytes(input);
   WideString discard;
   RunWriter out(text != nullptr ? text : &discard);
   const bool keeping = text != nullptr;
@@ -130,7 +164,7 @@ void ReadRun(TextStream& stream, WideString* text, Stops stops, Keep keep) {
       if (keeping && keep(unit)) out.Put(unit);
       at += 2;
     }
-    stream.position = at;
+    stream.position = input.base + at;
     return;
   }
   const bool utf8 = stream.codePage == nullptr;
@@ -148,7 +182,7 @@ void ReadRun(TextStream& stream, WideString* text, Stops stops, Keep keep) {
     if (keeping && keep(unit)) out.Put(unit);
     at += length;
   }
-  stream.position = at;
+  stream.position = input.base + at;
 }
 
 }  // namespace

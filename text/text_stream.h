@@ -1,10 +1,10 @@
 // TextStream: SAMI input read one 16-bit character at a time. (The output is
 // the SRT writer's, convert/srt_output.h.)
 //
-// A stream holds the file's bytes in memory and decode at a byte offset, so
-// a move is an index change and may land anywhere, even inside a multi-byte
-// character. After each read the position stands just after the last byte of
-// the character returned; an LF read from CR LF stands for both bytes.
+// A stream decodes at a byte offset of its input (text/input_window.h: bytes
+// in memory, or a file read through a window), so a move is an index change
+// and may land anywhere, even inside a multi-byte character. After each read the position stands
+// just after the last byte of the character returned; an LF read from CR LF stands for both bytes.
 //
 // The modes, named by the mode strings the conversion was first written with:
 //   Utf16Binary  "rb, ccs=UNICODE"  UTF-16LE, two bytes a unit, CR and LF as
@@ -27,13 +27,14 @@
 #include <string>
 
 #include "text/char_decoding.h"
+#include "text/input_window.h"
 #include "text/wide_string.h"
 
 enum class StreamMode { Utf16Binary, AnsiText, Utf8Text };
 
 struct TextStream {
   StreamMode mode = StreamMode::AnsiText;
-  std::string bytes;
+  InputWindow input;
   size_t position = 0;  // may pass the end after a forward move
   bool atEnd = false;
   char16_t pendingLow = 0;              // second half of a surrogate pair, not yet read
@@ -49,6 +50,10 @@ struct TextStream {
 // `codePage` decodes AnsiText input that is not valid UTF-8 (CP1252 when null).
 void OpenTextStreamOverBytes(TextStream& stream, std::string bytes, StreamMode mode,
                              CodePageDecoder* codePage = nullptr);
+// The same over an input read from `source` through a window of `windowBytes`.
+void OpenTextStreamOverSource(TextStream& stream, ByteSource source, StreamMode mode,
+                              CodePageDecoder* codePage = nullptr,
+                              size_t windowBytes = kWindowBytes);
 
 // Chooses how AnsiText input is read, once: UTF-8 when all of it is valid
 // UTF-8, its code page otherwise.
@@ -99,21 +104,29 @@ inline std::int32_t ReadUnitAt(const unsigned char* data, size_t size, bool utf1
   return crLf ? u'\n' : first;
 }
 
+// Checks the input as UTF-8 from byte `from` (a character boundary) through
+// at least `to` (kUnknownEnd: to its end), reading it through the window.
+// Returns where the check stopped (the end of the character `to` lies in, or
+// the input's end), or kInvalidUtf8 at the first invalid sequence.
+size_t CheckInputUtf8(InputWindow& input, size_t from, size_t to);
+
 // Reads the next character; kEndOfInput at the end (which sets the indicator).
 char16_t ReadChar(TextStream& stream);
 // The same, with the commonest characters (ASCII other than CR in the text
 // modes, any unit in UTF-16) read inline: this runs once per input character.
 inline char16_t ReadCharInline(TextStream& stream) {
-  const size_t at = stream.position;
-  if (stream.pendingLow == 0 && at < stream.bytes.size()) {
-    const auto first = static_cast<unsigned char>(stream.bytes[at]);
+  const InputWindow& input = stream.input;
+  const size_t at = stream.position - input.base;  // wraps below the window: not held
+  if (stream.pendingLow == 0 && at < input.size) {
+    const unsigned char* held = HeldBytes(input);
+    const unsigned char first = held[at];
     if (stream.mode == StreamMode::Utf16Binary) {
-      if (stream.bytes.size() - at >= 2) {
-        stream.position = at + 2;
-        return static_cast<char16_t>(first | static_cast<unsigned char>(stream.bytes[at + 1]) << 8);
+      if (input.size - at >= 2) {
+        stream.position += 2;
+        return static_cast<char16_t>(first | held[at + 1] << 8);
       }
     } else if (first < 0x80 && first != '\r') {
-      stream.position = at + 1;
+      stream.position += 1;
       return first;
     }
   }
@@ -123,9 +136,10 @@ inline char16_t ReadCharInline(TextStream& stream) {
 // Bulk reads for the SAMI reader, each the same as a run of ReadChar calls:
 // they take only plain characters (ASCII; when reading UTF-8, also its two- and
 // three-byte characters but U+FFFF; in UTF-16, any unit but U+FFFF), stop before the first
-// character they do not take, leave the position just after what they took, never
-// set the end-of-file indicator, and take nothing while the second half of a
-// surrogate pair is pending. The caller goes on with ReadChar from there.
+// character they do not take (or where the window ends, even inside a character),
+// leave the position just after what they took, never set the end-of-file
+// indicator, and take nothing while the second half of a surrogate pair is
+// pending. The caller goes on with ReadChar from there, which reads on.
 //
 // Reads up to the next '<', appending what it reads to `text` (when not null)
 // except CR and LF, which are dropped wherever they stand.

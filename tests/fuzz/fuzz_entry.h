@@ -7,10 +7,11 @@
 // output stream into bytes in memory. Each conversion must end, close
 // its output successfully and leave an SRT file whose shape holds whatever
 // the input was, and be byte for byte what the reference conversion
-// (ConvertStreamReference, tests/support/reference_conversion.h) writes. Inputs that several modes
-// must read alike are also compared across modes: a valid UTF-8 input reads the same in the ANSI
-// mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the UTF-16 mode;
-// a byte-order mark in front changes nothing. Each vector implementation of the
+// (ConvertStreamReference, tests/support/reference_conversion.h) writes, and
+// what the same conversion writes reading the input through a small window. Inputs that several
+// modes must read alike are also compared across modes: a valid UTF-8 input reads the same in the
+// ANSI mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the UTF-16
+// mode; a byte-order mark in front changes nothing. Each vector implementation of the
 // scanner's loops (convert/scan_kernels.h) must answer as the portable one does,
 // on the input itself and in whole conversions.
 #ifndef LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
@@ -84,6 +85,8 @@ inline Conversion ConvertInMode(const std::string& bytes, StreamMode mode,
   result.failure = CheckSrtShape(result.srt, bytes.size());
   if (result.failure.empty())
     result.failure = CompareWithReference(bytes, mode, codePage, result.srt);
+  if (result.failure.empty())
+    result.failure = oracle::CompareWindowedReads(bytes, mode, codePage, result.srt);
   return result;
 }
 

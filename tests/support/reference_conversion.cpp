@@ -1,9 +1,11 @@
 #include "tests/support/reference_conversion.h"
 
+#include <string>
 #include <utility>
 
 #include "convert/conversion.h"
 #include "convert/sync_block.h"
+#include "tests/support/string_source.h"
 #include "text/char_decoding.h"
 
 namespace {
@@ -136,6 +138,27 @@ bool ConvertWith(const std::string& bytes, StreamMode mode, const std::string& c
   ConvertStreamReference(input, output, mode == StreamMode::Utf16Binary ? 2 : 1);
   FinishSrt(output);
   return true;
+}
+
+std::string ConvertThroughWindow(const std::string& bytes, StreamMode mode,
+                                 const std::string& codePage, size_t windowBytes) {
+  CodePageDecoder& decoder = CodePageDecoderFor(codePage.empty() ? "CP1252" : codePage);
+  StringSource file;
+  file.bytes = bytes;
+  std::string srt;
+  ConvertSamiFrom(file.Source(), EncodingOfMode(mode), decoder, StringSink(srt), windowBytes);
+  return srt;
+}
+
+std::string CompareWindowedReads(const std::string& bytes, StreamMode mode,
+                                 const std::string& codePage, const std::string& srt) {
+  // One small window, its size changing with the input's length, so that the
+  // many inputs of a test are cut in many places (tests/input_window_test.cpp
+  // tries every size on chosen inputs).
+  const size_t window = kMaxCharBytes + bytes.size() % 13;
+  if (ConvertThroughWindow(bytes, mode, codePage, window) != srt)
+    return "differs when read through a window of " + std::to_string(window) + " bytes";
+  return std::string();
 }
 
 std::string CompareWithReference(const std::string& bytes, StreamMode mode,

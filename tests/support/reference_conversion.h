@@ -25,6 +25,16 @@ namespace oracle {
 bool ConvertWith(const std::string& bytes, StreamMode mode, const std::string& codePage,
                  bool reference, std::string& srt);
 
+// The program's conversion of `bytes` read as a file is, at byte offsets
+// through a window of `windowBytes` (convert/conversion.h ConvertSamiFrom).
+std::string ConvertThroughWindow(const std::string& bytes, StreamMode mode,
+                                 const std::string& codePage, size_t windowBytes);
+
+// Empty when reading `bytes` through a small window gives `srt`, what the
+// conversion of the whole bytes in memory gives; otherwise the window's size.
+std::string CompareWindowedReads(const std::string& bytes, StreamMode mode,
+                                 const std::string& codePage, const std::string& srt);
+
 // Empty when the program's conversion writes what the reference writes;
 // otherwise where the two differ.
 std::string CompareWithReference(const std::string& bytes, StreamMode mode,
