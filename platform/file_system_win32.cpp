@@ -50,10 +50,13 @@ void NativeInputDeleter::operator()(NativeInput* native) const {
 
 bool OpenInputFile(InputFile& file, WideView path) {
   file.native.reset();
-  // Other readers are fine; a writer is not, so the bytes cannot change under us.
-  HANDLE handle =
-      CreateFileW(ToNativePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  // The input stays open while the output is made, and the output's trial
+  // open for writing must still succeed when the .srt is another name of this
+  // same file: write sharing is allowed. A file changed while it is read ends
+  // where a read first finds nothing, as on other systems.
+  HANDLE handle = CreateFileW(ToNativePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
   if (!IsRegularFile(handle) || !GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
