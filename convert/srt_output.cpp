@@ -112,7 +112,7 @@ void StartSrt(SrtWriter& writer, SrtSink sink, SrtEncoding encoding) {
   writer.sink = sink;
   writer.encoding = encoding;
   writer.buffer.clear();
-  writer.buffer.reserve(kOutputBlock | 1 << 16);
+  writer.buffer.reserve(1 << 16);  // grows to kOutputBlock only for outputs that long
   writer.next = 1;
   writer.first = true;
   if (encoding == SrtEncoding::kUtf16Le) writer.buffer.append("\xFF\xFE", 2);
