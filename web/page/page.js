@@ -200,7 +200,7 @@ function showTexts() {
     element.textContent = t(element.dataset.text);
   }
   for (const option of codePageChoice.options) option.textContent = t('codePages')[option.value];
-  for (const entry of entries) showEntry(entry);
+  for (const entry of entries) showSoon(entry);
   showStatus();
 }
 
@@ -250,7 +250,7 @@ function baseName(path) {
 }
 
 function failureText(entry) {
-  if (entry.failure === 'too-large') return t('tooLarge')(Math.round(entry.file.size / (1024 * 1024)));
+  if (entry.failure === 'too-large') return t('tooLarge')(Math.round(entry.size / (1024 * 1024)));
   if (entry.failure === 'not-sami') return t('notSami');
   if (entry.failure === 'failed') return t('notConverted');
   return t('unreadable');
@@ -259,6 +259,7 @@ function failureText(entry) {
 // An entry's line: its path, then what became of it.
 function showEntry(entry) {
   const li = entry.li;
+  entry.shown = entry.state;
   li.dataset.state = entry.state;
   li.replaceChildren();
   const name = document.createElement('span');
@@ -295,16 +296,55 @@ function showEntry(entry) {
   }
 }
 
-// A waiting entry's line as it is converted: only its note changes.
-function showConverting(entry) {
-  const waiting = entry.state === 'waiting' && entry.li.querySelector('.note');
-  entry.state = 'converting';
+// Draws an entry's line as it is now: a line drawn waiting that is now
+// being converted changes only its note.
+function draw(entry) {
+  const waiting = entry.shown === 'waiting' && entry.state === 'converting' && entry.li.querySelector('.note');
   if (!waiting) {
     showEntry(entry);
     return;
   }
+  entry.shown = entry.state;
   entry.li.dataset.state = entry.state;
   waiting.textContent = t('converting');
+}
+
+// The page's own work comes in slices of at most this many ms (and what one
+// look at the disk or one line takes beyond), so that frames keep coming
+// while hundreds of files are converted.
+const kSliceMs = 8;
+
+// Lines are drawn a few at a time, once a frame, each frame's slice: a
+// worker's answer for a whole batch, or a folder of hundreds of files, never
+// holds the page still for long. `toDraw` keeps the entries to draw in the
+// order they were first asked for, so that new lines join the list in order.
+const toDraw = new Set();
+let drawPending = false;
+
+function showSoon(entry) {
+  toDraw.add(entry);
+  if (drawPending) return;
+  drawPending = true;
+  requestAnimationFrame(drawSome);
+}
+
+function drawSome() {
+  drawPending = false;
+  const start = performance.now();
+  const added = document.createDocumentFragment();
+  for (const entry of toDraw) {
+    toDraw.delete(entry);
+    draw(entry);
+    if (!entry.li.parentNode) added.append(entry.li);
+    if (performance.now() - start >= kSliceMs) break;
+  }
+  results.append(added);
+  if (toDraw.size) {
+    drawPending = true;
+    requestAnimationFrame(drawSome);
+  }
+  showStatus();
+  wakeIdleWaiters();
 }
 
 // An .srt's cue count and download link (`output` as outputsOf gives it).
@@ -380,18 +420,26 @@ function showStatusSoon() {
 }
 
 // Files flagged as read in the wrong encoding can all be read again at once.
+// The line is redrawn only when what it says changes.
+let flagged = new Map();  // encoding: the entries that look like it
+let flaggedShown = '';
 function showFlagged() {
-  const byEncoding = new Map();
+  flagged = new Map();
   for (const entry of entries) {
-    if (entry.likely) byEncoding.set(entry.likely, [...(byEncoding.get(entry.likely) || []), entry]);
+    if (!entry.likely) continue;
+    if (!flagged.has(entry.likely)) flagged.set(entry.likely, []);
+    flagged.get(entry.likely).push(entry);
   }
+  const shown = [...flagged].filter(([, list]) => list.length >= 2);
+  const said = language + ' ' + shown.map(([codePage, list]) => codePage + ':' + list.length).join(' ');
+  if (said === flaggedShown) return;
+  flaggedShown = said;
   flaggedLine.replaceChildren();
-  for (const [codePage, list] of byEncoding) {
-    if (list.length < 2) continue;
+  for (const [codePage, list] of shown) {
     flaggedLine.append(note(t('flagged')(list.length, codePageName(codePage)), 'warn'), ' ',
-      button(t('readAllAs')(list.length, codePageName(codePage)), () => readAgain(list, codePage)), ' ');
+      button(t('readAllAs')(list.length, codePageName(codePage)), () => readAgain(flagged.get(codePage) || [], codePage)), ' ');
   }
-  flaggedLine.hidden = flaggedLine.childNodes.length === 0;
+  flaggedLine.hidden = shown.length === 0;
 }
 
 // ---- The workers ------------------------------------------------------------
@@ -477,19 +525,42 @@ async function ask(slot, message) {
 // Files above this are converted one at a time across the workers: each
 // takes its size in a worker's memory and up to twice that for its .srt.
 const kLargeFile = 256 * 1024 * 1024;
-const isLarge = (entry) => !!entry.file && entry.file.size > kLargeFile;
+const isLarge = (entry) => entry.size > kLargeFile;
+
+// A file's size (entry.size) is looked up once, a slice at a time: the first
+// look at a file from the disk (or handing it to a worker) waits for the
+// browser to ask the system, which over hundreds of files would hold the page
+// still. Waiting files are measured ahead in slices of their own, so that a
+// batch mostly finds its sizes known.
+let sliceEnd = 0;  // when the slice of work under way ends (performance.now())
+function measured(entry) {
+  if (entry.size === undefined && performance.now() < sliceEnd) entry.size = entry.file ? entry.file.size : 0;
+  return entry.size !== undefined;
+}
+
+let measuring = false;
+function measureSoon() {
+  if (measuring || !queue.some((entry) => entry.size === undefined)) return;
+  measuring = true;
+  setTimeout(() => {
+    measuring = false;
+    sliceEnd = performance.now() + kSliceMs;
+    for (const entry of queue) if (!measured(entry)) break;
+    if (pool.some((slot) => slot.working.size < kInFlight)) pump(); else measureSoon();
+  }, 0);
+}
 
 // The next entries for a worker: as many small files as a batch holds, or one
-// large one (none while another large one is converted). Null when nothing may go.
+// large one (none while another large one is converted). Null when nothing may
+// go, or no size is known in the time left.
 function nextBatch() {
-  const size = (entry) => (entry.file ? entry.file.size : 0);
-  const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.entries.some(isLarge)));
-  const first = queue.findIndex((entry) => !largeInWork || !isLarge(entry));
+  const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.large));
+  const first = queue.findIndex((entry) => measured(entry) && !(largeInWork && isLarge(entry)));
   if (first < 0) return null;
   const batch = queue.splice(first, 1);
-  let bytes = size(batch[0]);
-  while (queue.length && batch.length < kBatchFiles && bytes + size(queue[0]) <= kBatchBytes) {
-    bytes += size(queue[0]);
+  let bytes = batch[0].size;
+  while (queue.length && batch.length < kBatchFiles && measured(queue[0]) && bytes + queue[0].size <= kBatchBytes) {
+    bytes += queue[0].size;
     batch.push(queue.shift());
   }
   return batch;
@@ -498,6 +569,7 @@ function nextBatch() {
 // Hands waiting entries to idle workers.
 function pump() {
   if (!ready) return;
+  sliceEnd = performance.now() + kSliceMs;
   for (const slot of pool) {
     while (slot.working.size < kInFlight && queue.length) {
       const batch = nextBatch();
@@ -505,19 +577,23 @@ function pump() {
       convertBatch(slot, batch);
     }
   }
+  measureSoon();
   if (run.done === run.total) showStatus(); else showStatusSoon();
-  if (run.done === run.total && idleWaiters.length) {
-    for (const resolve of idleWaiters.splice(0)) resolve();
-  }
+  wakeIdleWaiters();
 }
 
-// Resolves when no file is waiting or being converted (the test waits on it).
+// Resolves when no file is waiting or being converted and every line is
+// drawn (the test waits on it).
 const idleWaiters = [];
 function whenIdle() {
   return new Promise((resolve) => {
     idleWaiters.push(resolve);
     if (ready) pump();
   });
+}
+function wakeIdleWaiters() {
+  if (!ready || run.done !== run.total || toDraw.size || !idleWaiters.length) return;
+  for (const resolve of idleWaiters.splice(0)) resolve();
 }
 
 // An .srt comes as a Blob when large and as its bytes otherwise.
@@ -535,7 +611,7 @@ function forget(entry) {
 
 // Converts a batch of entries on a worker and shows what became of each.
 async function convertBatch(slot, batch) {
-  const job = { entries: batch };
+  const job = { entries: batch, large: batch.some(isLarge) };
   slot.working.add(job);
   const utf8 = outputChoice.value === 'utf-8';
   const split = splitChoice.value === 'split';
@@ -547,10 +623,11 @@ async function convertBatch(slot, batch) {
   for (const entry of batch) {
     entry.queued = false;
     sent.set(entry, { version: ++entry.version, codePage: entry.codePage || codePageChoice.value });
-    showConverting(entry);
+    entry.state = 'converting';
+    showSoon(entry);
     if (entry.unreadable) {
       replies.set(entry, { failure: 'unreadable' });
-    } else if (entry.file.size > kLargestFile) {
+    } else if (entry.size > kLargestFile) {
       replies.set(entry, { failure: 'too-large' });
     } else {
       asked.push(entry);
@@ -563,7 +640,7 @@ async function convertBatch(slot, batch) {
   }
   if (!slot.working.delete(job)) return;  // the list was cleared meanwhile
   for (const entry of batch) {
-    if (sent.get(entry).version === entry.version && entries.includes(entry)) {
+    if (sent.get(entry).version === entry.version && entry.listed) {
       settle(entry, replies.get(entry), sent.get(entry).codePage);
       ++run.done;
     }
@@ -589,7 +666,7 @@ function settle(entry, reply, codePage) {
     const noCue = outputsOf(entry).some((output) => output.cues === 0);
     entry.state = noCue || entry.likely ? 'warning' : 'converted';
   }
-  showEntry(entry);
+  showSoon(entry);
 }
 
 // Puts entries (back) in the queue; a run in progress takes them in.
@@ -600,7 +677,7 @@ function enqueue(list) {
     // A file being converted is counted already; the answer under way is dropped.
     if (inWork(entry)) ++entry.version; else ++run.total;
     entry.state = 'waiting';
-    showEntry(entry);
+    showSoon(entry);
     entry.queued = true;
     queue.push(entry);
   }
@@ -615,6 +692,8 @@ function readAgain(list, codePage) {
 
 function removeEntry(entry) {
   forget(entry);
+  entry.listed = false;
+  toDraw.delete(entry);
   entries = entries.filter((other) => other !== entry);
   const waiting = queue.indexOf(entry);
   if (waiting >= 0) {
@@ -634,9 +713,13 @@ function removeEntry(entry) {
 clearButton.addEventListener('click', () => {
   const restart = ready;  // before that, nothing is converting
   if (restart) for (const slot of pool) if (slot.worker) slot.worker.terminate();
-  for (const entry of entries) forget(entry);
+  for (const entry of entries) {
+    forget(entry);
+    entry.listed = false;
+  }
   entries = [];
   queue = [];
+  toDraw.clear();
   run = { total: 0, done: 0 };
   results.replaceChildren();
   delete statusLine.dataset.noSmi;
@@ -659,11 +742,11 @@ function add(found) {
   for (const { path, file, single, unreadable } of found) {
     const sami = isSami(path);
     if (!sami && !single) continue;
-    const entry = { path, file, sami, unreadable, li: document.createElement('li'), version: 0,
+    const entry = { path, file, sami, unreadable, li: document.createElement('li'), version: 0, listed: true,
       state: sami ? 'waiting' : 'passed-over' };
-    results.append(entry.li);
     entries.push(entry);
-    if (sami) added.push(entry); else showEntry(entry);  // enqueue shows the others
+    showSoon(entry);  // first here, so that the lines join the list in this order
+    if (sami) added.push(entry);
   }
   if (found.length && !entries.length) statusLine.dataset.noSmi = 'true';
   else delete statusLine.dataset.noSmi;
@@ -854,7 +937,7 @@ showTexts();
 presetEncoding().then((codePage) => {
   codePageChoice.value = codePage;
   ready = true;
-  for (const entry of entries) showEntry(entry);
+  for (const entry of entries) showSoon(entry);
   pump();
   document.documentElement.dataset.ready = 'true';
 });
