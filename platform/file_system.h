@@ -24,7 +24,7 @@ struct InputFile {
 };
 
 // Opens a regular file for reading; false when it cannot be opened or is not a
-// regular file. On Windows other programs may read it meanwhile but not write it.
+// regular file. Other programs may read and write it meanwhile (see below).
 bool OpenInputFile(InputFile& file, WideView path);
 
 // The open file as a source of bytes (text/input_window.h). Its input is the

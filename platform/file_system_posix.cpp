@@ -15,8 +15,8 @@ namespace {
 
 // O_NONBLOCK: should the path be swapped for a FIFO after it was checked, the
 // open still returns at once; the check on the open file then refuses it.
-int OpenRegularFile(const NativePath& name) {
-  struct stat st;
+// `st` receives what the open file is.
+int OpenRegularFile(const NativePath& name, struct stat& st) {
   if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   const int descriptor = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return -1;
@@ -30,7 +30,8 @@ int OpenRegularFile(const NativePath& name) {
 }  // namespace
 
 int ReadFirstByte(WideView path) {
-  const int descriptor = OpenRegularFile(ToNativePath(path));
+  struct stat st;
+  const int descriptor = OpenRegularFile(ToNativePath(path), st);
   if (descriptor < 0) return -1;
   unsigned char first = 0;
   ssize_t n;
@@ -53,10 +54,10 @@ void NativeInputDeleter::operator()(NativeInput* native) const {
 
 bool OpenInputFile(InputFile& file, WideView path) {
   file.native.reset();
-  const int descriptor = OpenRegularFile(ToNativePath(path));
-  if (descriptor < 0) return false;
   struct stat st;
-  if (fstat(descriptor, &st) != 0 || st.st_size < 0) {
+  const int descriptor = OpenRegularFile(ToNativePath(path), st);
+  if (descriptor < 0) return false;
+  if (st.st_size < 0) {
     close(descriptor);
     return false;
   }
