@@ -69,7 +69,7 @@ constexpr const char* kHeader =
 // in a comment and a comment of the file's own.
 constexpr const char* kRealHeader =
     "<SAMI>\r\n<HEAD>\r\n<TITLE>영화 자막</TITLE>\r\n<SAMIParam>\r\n"
-    "  Metrics {time:ms;}\r\n  Spec {MSFT:1.0;}\r\n</SAMIParam>\r\n"
+    "  Metrics {time:ms;}\r\n</SAMIParam>\r\n"
     "<STYLE TYPE=\"text/css\">\r\n<!--\r\n"
     "P { margin-left:8pt; margin-right:8pt; margin-bottom:2pt; margin-top:2pt;\r\n"
     "    text-align:center; font-size:20pt; font-family:굴림, Arial;\r\n"

@@ -63,6 +63,20 @@ int OpenFolderWithoutLinks(const std::string& path, std::string& last) {
   return static_cast<int>(descriptor);
 }
 
+// The folder a walk of `path` starts from, with the components left to walk
+// pushed on `pending`: the folder part itself when it opens in one call, or
+// else the root or the current folder. -1 when it cannot be opened.
+int StartWalk(const std::string& path, std::vector<std::string>& pending) {
+  std::string last;
+  const int folder = OpenFolderWithoutLinks(path, last);
+  if (folder >= 0) {
+    pending.push_back(last);
+    return folder;
+  }
+  PushComponents(path, pending);
+  return OpenFolderPath(path[0] == '/' ? "/" : ".");
+}
+
 }  // namespace
 
 std::string ProcFdPath(int descriptor) {
@@ -92,15 +106,8 @@ bool WalkPath(const std::string& path, bool followLast, WalkedPath& walked) {
   walked = WalkedPath();
   if (path.empty()) return false;
   std::vector<std::string> pending;
-  std::string last;
-  int folder = OpenFolderWithoutLinks(path, last);
-  if (folder >= 0) {
-    pending.push_back(last);
-  } else {
-    PushComponents(path, pending);
-    folder = OpenFolderPath(path[0] == '/' ? "/" : ".");
-    if (folder < 0) return false;
-  }
+  int folder = StartWalk(path, pending);
+  if (folder < 0) return false;
   int links = 0;
   bool failed = false;
   while (!failed && !pending.empty()) {
