@@ -1,6 +1,14 @@
 #include "convert/srt_output.h"
 
+#include <cstring>
+
+#include "convert/srt_kernels.h"
 #include "text/utf16.h"
+
+// A cue is written straight into the buffer: one check that there is room for
+// the whole of it (its longest possible form), then plain stores. The number
+// line is kept as text and counted up in place; a time is a few digit pairs
+// from a table.
 
 namespace {
 
@@ -8,92 +16,145 @@ namespace {
 // goes in pieces, so that the buffer stays small.
 constexpr size_t kOutputBlock = 1 << 20;
 constexpr size_t kCaptionPiece = kOutputBlock / 4;
+constexpr size_t kFirstCapacity = 1 << 16;  // grows to about 2 MiB only for outputs that long
+// The longest cue head: "\r\n\r\n", ten digits, "\r\n", two times of 13
+// characters with " --> " between them, "\r\n".
+constexpr size_t kHeadChars = 4 + 10 + 2 + 13 + 5 + 13 + 2;
 
-// Writes `value` (not negative) with at least `width` digits, ending at
-// `end`; returns where the digits begin.
-char* PutDigits(char* end, std::int32_t value, int width) {
-  int written = 0;
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char* PutPair(char* out, std::uint32_t value) {
+  std::memcpy(out, kDigitPairs + 2 * value, 2);
+  return out + 2;
+}
+
+// "HH:MM:SS,mmm"; the hours take a third digit from 100 on (the longest time
+// is "596:31:23,647").
+char* PutTime(char* out, std::int32_t time) {
+  const std::uint32_t ms = time < 0 ? 0 : static_cast<std::uint32_t>(time);
+  std::uint32_t hours = ms / 3600000;
+  std::uint32_t rest = ms - hours * 3600000;
+  const std::uint32_t minutes = rest / 60000;
+  rest -= minutes * 60000;
+  const std::uint32_t seconds = rest / 1000;
+  const std::uint32_t milli = rest - seconds * 1000;
+  if (hours >= 100) {
+    *out++ = static_cast<char>('0' + hours / 100);
+    hours %= 100;
+  }
+  out = PutPair(out, hours);
+  *out++ = ':';
+  out = PutPair(out, minutes);
+  *out++ = ':';
+  out = PutPair(out, seconds);
+  *out++ = ',';
+  *out++ = static_cast<char>('0' + milli / 100);
+  return PutPair(out, milli % 100);
+}
+
+// The decimal text of writer.next, when it is not already there (a new writer,
+// or a count set from outside).
+void SpellNumber(SrtWriter& writer) {
+  std::uint32_t value = writer.next < 0 ? 0 : static_cast<std::uint32_t>(writer.next);
+  size_t at = sizeof writer.digits;
   do {
-    *--end = static_cast<char>('0' + value % 10);
+    writer.digits[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
-    ++written;
-  } while (value != 0 || written < width);
-  return end;
+  } while (value != 0);
+  writer.digitsFrom = static_cast<std::uint8_t>(at);
+  writer.spelled = writer.next;
 }
 
-char* PutText(char* end, std::string_view text) {
-  end -= text.size();
-  text.copy(end, text.size());
-  return end;
-}
-
-// "HH:MM:SS,mmm", built backwards from `end`; the longest is "596:31:23,647".
-char* PutTime(char* end, std::int32_t ms) {
-  if (ms < 0) ms = 0;
-  std::int32_t rest = ms % 3600000;
-  const std::int32_t minutes = rest / 60000;
-  rest %= 60000;
-  char* p = PutText(PutDigits(end, rest % 1000, 3), ",");
-  p = PutText(PutDigits(p, rest / 1000, 2), ":");
-  p = PutText(PutDigits(p, minutes, 2), ":");
-  return PutDigits(p, ms / 3600000, 2);
-}
-
-// ASCII, its line breaks already CR LF, in the output's encoding.
-void PutAscii(SrtWriter& writer, std::string_view text) {
-  if (writer.encoding == SrtEncoding::kUtf8) {
-    writer.buffer += text;
-    return;
+// Counts the cue just written: the number and its text one up, stopping at the
+// largest number there is.
+void CountCue(SrtWriter& writer) {
+  if (writer.next == INT32_MAX) return;
+  ++writer.next;
+  size_t at = sizeof writer.digits - 1;
+  while (at >= writer.digitsFrom && writer.digits[at] == '9') writer.digits[at--] = '0';
+  if (at < writer.digitsFrom) {
+    writer.digits[at] = '1';
+    writer.digitsFrom = static_cast<std::uint8_t>(at);
+  } else {
+    ++writer.digits[at];
   }
-  char wide[128];
-  for (size_t i = 0; i < text.size(); ++i) {
-    wide[2 * i] = text[i];
-    wide[2 * i + 1] = '\0';
-  }
-  writer.buffer.append(wide, 2 * text.size());
+  writer.spelled = writer.next;
 }
 
-// Units in the output's encoding, each LF as CR LF.
-void PutUnits(SrtWriter& writer, WideView units) {
-  std::string& out = writer.buffer;
-  if (writer.encoding == SrtEncoding::kUtf8) {
-    for (size_t line = units.find(u'\n'); line != WideView::npos; line = units.find(u'\n')) {
-      AppendUtf8(out, units.substr(0, line));
-      out += "\r\n";
-      units.remove_prefix(line + 1);
-    }
-    AppendUtf8(out, units);
-    return;
+// The head of the next cue in ASCII at `out`: the separating empty line (before
+// every cue but the first, so that the file never ends in a line break), the
+// number line and the time line.
+char* PutHead(SrtWriter& writer, char* out, std::int32_t start, std::int32_t end) {
+  if (!writer.first) {
+    std::memcpy(out, "\r\n\r\n", 4);
+    out += 4;
   }
-  const size_t old = out.size();
-  size_t breaks = 0;
-  for (char16_t u : units) breaks += u == u'\n';
-  out.resize(old + 2 * (units.size() + breaks));
-  char* p = &out[old];
-  for (char16_t u : units) {
-    if (u == u'\n') {
-      *p++ = '\r';
-      *p++ = '\0';
-    }
-    *p++ = static_cast<char>(u & 0xFF);
-    *p++ = static_cast<char>(u >> 8);
-  }
+  if (writer.spelled != writer.next) SpellNumber(writer);
+  const size_t digits = sizeof writer.digits - writer.digitsFrom;
+  std::memcpy(out, writer.digits + writer.digitsFrom, digits);
+  out += digits;
+  *out++ = '\r';
+  *out++ = '\n';
+  out = PutTime(out, start);
+  std::memcpy(out, " --> ", 5);
+  out = PutTime(out + 5, end);
+  *out++ = '\r';
+  *out++ = '\n';
+  return out;
 }
 
-void Flush(SrtWriter& writer, size_t atLeast) {
-  if (writer.buffer.size() < atLeast || writer.buffer.empty()) return;
-  writer.sink.write(writer.sink.context, writer.buffer.data(), writer.buffer.size());
-  writer.buffer.clear();
+void Flush(SrtWriter& writer) {
+  if (writer.used == 0) return;
+  writer.sink.write(writer.sink.context, writer.buffer.get(), writer.used);
+  writer.used = 0;
 }
 
-void PutCaption(SrtWriter& writer, WideView caption) {
-  while (!caption.empty()) {
-    size_t piece = caption.size() < kCaptionPiece ? caption.size() : kCaptionPiece;
-    if (piece < caption.size() && IsLeadSurrogate(caption[piece - 1])) --piece;
-    PutUnits(writer, caption.substr(0, piece));
-    caption.remove_prefix(piece);
-    Flush(writer, kOutputBlock);
+// Room for `bytes` more in the buffer, flushing first when the buffer is
+// already large; returns where they go.
+char* Room(SrtWriter& writer, size_t bytes) {
+  if (writer.capacity - writer.used >= bytes) return writer.buffer.get() + writer.used;
+  if (writer.used >= kOutputBlock / 2) Flush(writer);
+  if (writer.capacity - writer.used < bytes) {
+    size_t grown = writer.capacity * 2;
+    if (grown < writer.used + bytes) grown = writer.used + bytes;
+    std::unique_ptr<char[]> buffer(new char[grown]);
+    if (writer.used != 0) std::memcpy(buffer.get(), writer.buffer.get(), writer.used);
+    writer.buffer = std::move(buffer);
+    writer.capacity = grown;
   }
+  return writer.buffer.get() + writer.used;
+}
+
+size_t WorstBytes(SrtEncoding encoding, size_t units) {
+  return encoding == SrtEncoding::kUtf8 ? SrtUtf8Room(units) : SrtUtf16Room(units);
+}
+
+// Units in the output's encoding, each LF as CR LF, at `out`, which has room
+// for WorstBytes of them.
+char* PutUnits(SrtEncoding encoding, char* out, WideView units) {
+  const SrtKernels& kernels = ChosenSrtKernels();
+  return encoding == SrtEncoding::kUtf8 ? kernels.utf8Out(units.data(), units.size(), out)
+                                        : kernels.utf16Out(units.data(), units.size(), out);
+}
+
+// ASCII in the output's encoding.
+char* PutAscii(SrtEncoding encoding, char* out, const char* ascii, size_t length) {
+  if (encoding == SrtEncoding::kUtf8) {
+    std::memcpy(out, ascii, length);
+    return out + length;
+  }
+  for (size_t i = 0; i < length; ++i) {
+    out[2 * i] = ascii[i];
+    out[2 * i + 1] = '\0';
+  }
+  return out + 2 * length;
+}
+
+void Advance(SrtWriter& writer, char* end) {
+  writer.used = static_cast<size_t>(end - writer.buffer.get());
 }
 
 }  // namespace
@@ -111,11 +172,18 @@ SrtSink StringSink(std::string& bytes) {
 void StartSrt(SrtWriter& writer, SrtSink sink, SrtEncoding encoding) {
   writer.sink = sink;
   writer.encoding = encoding;
-  writer.buffer.clear();
-  writer.buffer.reserve(1 << 16);  // grows to kOutputBlock only for outputs that long
+  writer.used = 0;
+  if (writer.capacity < kFirstCapacity) {
+    writer.buffer.reset(new char[kFirstCapacity]);
+    writer.capacity = kFirstCapacity;
+  }
   writer.next = 1;
+  writer.spelled = 0;
   writer.first = true;
-  if (encoding == SrtEncoding::kUtf16Le) writer.buffer.append("\xFF\xFE", 2);
+  if (encoding == SrtEncoding::kUtf16Le) {
+    std::memcpy(writer.buffer.get(), "\xFF\xFE", 2);
+    writer.used = 2;
+  }
 }
 
 void RestartSrt(SrtWriter& writer) {
@@ -124,20 +192,30 @@ void RestartSrt(SrtWriter& writer) {
 }
 
 void WriteCue(SrtWriter& writer, std::int32_t start, std::int32_t end, WideView caption) {
-  // The separating empty line goes before every cue but the first, so the file
-  // never ends in a line break.
-  char head[64];
-  char* const headEnd = head + sizeof head;
-  char* p = PutTime(PutText(headEnd, "\r\n"), end);
-  p = PutDigits(PutText(PutTime(PutText(p, " --> "), start), "\r\n"), writer.next, 1);
-  if (!writer.first) p = PutText(p, "\r\n\r\n");
-  PutAscii(writer, std::string_view(p, static_cast<size_t>(headEnd - p)));
-  if (writer.next < INT32_MAX) ++writer.next;
+  const size_t whole = caption.size() <= kCaptionPiece ? caption.size() : 0;
+  char* out = Room(writer, 2 * kHeadChars + WorstBytes(writer.encoding, whole));
+  char head[kHeadChars];
+  const size_t headLength = static_cast<size_t>(PutHead(writer, head, start, end) - head);
+  out = PutAscii(writer.encoding, out, head, headLength);
+  CountCue(writer);
   writer.first = false;
-  PutCaption(writer, caption);
-  Flush(writer, kOutputBlock);
+  if (whole == caption.size()) {
+    Advance(writer, PutUnits(writer.encoding, out, caption));
+  } else {
+    // A long caption in pieces, never splitting a surrogate pair.
+    Advance(writer, out);
+    while (!caption.empty()) {
+      size_t piece = caption.size() < kCaptionPiece ? caption.size() : kCaptionPiece;
+      if (piece < caption.size() && IsLeadSurrogate(caption[piece - 1])) --piece;
+      out = Room(writer, WorstBytes(writer.encoding, piece));
+      Advance(writer, PutUnits(writer.encoding, out, caption.substr(0, piece)));
+      caption.remove_prefix(piece);
+      if (writer.used >= kOutputBlock) Flush(writer);
+    }
+  }
+  if (writer.used >= kOutputBlock) Flush(writer);
 }
 
 void FinishSrt(SrtWriter& writer) {
-  Flush(writer, 1);
+  Flush(writer);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "text/wide_string.h"
@@ -29,8 +30,15 @@ SrtSink StringSink(std::string& bytes);
 struct SrtWriter {
   SrtEncoding encoding = SrtEncoding::kUtf16Le;
   SrtSink sink;
-  std::string buffer;
+  std::unique_ptr<char[]> buffer;  // bytes not yet handed to the sink
+  size_t capacity = 0;
+  size_t used = 0;
   std::int32_t next = 1;  // the next cue's number; every file starts again at 1
+  // The decimal text of `spelled` (as a rule `next`), right-aligned in
+  // digits[digitsFrom, end): counted up in place rather than formatted anew.
+  std::int32_t spelled = 0;
+  char digits[12] = {};
+  std::uint8_t digitsFrom = sizeof digits;
   bool first = true;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/srt_kernels.h"
 #include "text/utf16.h"
 
 namespace {
@@ -112,7 +113,20 @@ TEST(SrtOutput, Utf8IsTheUtf16OutputReEncoded) {
   }
 }
 
-TEST(SrtOutput, RestartDropsEverythingWritten) {
+// The number line of every cue in UTF-8 output.
+std::vector<std::string> NumberLines(const std::string& srt) {
+  std::vector<std::string> numbers;
+  size_t at = 0;
+  while (at < srt.size()) {
+    const size_t line = srt.find("\r\n", at);
+    numbers.push_back(srt.substr(at, line - at));
+    const size_t next = srt.find("\r\n\r\n", line);
+    at = next == std::string::npos ? srt.size() : next + 4;
+  }
+  return numbers;
+}
+
+TEST(SrtOutput, RestartDropsEverythingWrittenAndNumbersFromOneAgain) {
   std::string bytes;
   SrtWriter writer;
   StartSrt(writer, StringSink(bytes), SrtEncoding::kUtf16Le);
@@ -122,4 +136,79 @@ TEST(SrtOutput, RestartDropsEverythingWritten) {
   WriteCue(writer, 0, 1, u"a");
   FinishSrt(writer);
   EXPECT_EQ(bytes, Write({{0, 1, u"a"}}, SrtEncoding::kUtf16Le));
+
+  // Counted past 99 before the restart: the longer number left behind must
+  // not leak into the new count's carries.
+  StartSrt(writer, StringSink(bytes), SrtEncoding::kUtf8);
+  for (int i = 0; i < 995; ++i) WriteCue(writer, 0, 1, u"x");
+  RestartSrt(writer);
+  for (int i = 0; i < 1001; ++i) WriteCue(writer, 0, 1, u"x");
+  FinishSrt(writer);
+  const std::vector<std::string> numbers = NumberLines(bytes);
+  ASSERT_EQ(numbers.size(), 1001u);
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], std::to_string(i + 1)) << i;
+}
+
+TEST(SrtOutput, NumbersStopAtTheLargestThereIs) {
+  std::string bytes;
+  SrtWriter writer;
+  StartSrt(writer, StringSink(bytes), SrtEncoding::kUtf8);
+  WriteCue(writer, 0, 1, u"x");
+  writer.next = INT32_MAX - 2;
+  for (int i = 0; i < 4; ++i) WriteCue(writer, 0, 1, u"x");
+  FinishSrt(writer);
+  const std::vector<std::string> expected = {"1", "2147483645", "2147483646", "2147483647",
+                                             "2147483647"};
+  EXPECT_EQ(NumberLines(bytes), expected);
+  EXPECT_EQ(writer.next, INT32_MAX);
+}
+
+// Caption units as the writer's loops must write them, built the plain way.
+std::string ExpectedUnits(std::u16string_view units, bool utf8) {
+  std::string bytes;
+  if (!utf8) {
+    for (char16_t u : units) {
+      if (u == u'\n') bytes += std::string("\r\0", 2);
+      bytes += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    }
+    return bytes;
+  }
+  size_t from = 0;
+  for (size_t line = units.find(u'\n'); line != std::u16string_view::npos;
+       from = line + 1, line = units.find(u'\n', from)) {
+    AppendUtf8(bytes, units.substr(from, line - from));
+    bytes += "\r\n";
+  }
+  AppendUtf8(bytes, units.substr(from));
+  return bytes;
+}
+
+TEST(SrtOutput, EveryKernelWritesWhatThePlainEncodingGives) {
+  // Line breaks, non-ASCII, surrogates (paired, lone, a pair across the
+  // vector step) and NUL at every offset against the 8-unit steps.
+  const std::u16string marks[] = {
+      u"\n",     u"\n\n", u"\uC9C0", u"\u00E9", u"\xD83D\xDE00",         u"\xD800",
+      u"\xDC00", u"\x7F", u"\x80",   u"\xFFFF", std::u16string(1, u'\0')};
+  std::vector<std::u16string> inputs = {u"", u"\uC9C0\uAE08 \uC5B4\uB514\uC57C?\nWhere are you?"};
+  for (const std::u16string& mark : marks) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::u16string text(24, u'a');
+      text.insert(at, mark);
+      inputs.push_back(text);
+      inputs.push_back(text.substr(0, at + mark.size()));
+    }
+  }
+  std::vector<const SrtKernels*> kernels = {&PortableSrtKernels()};
+  for (const SrtKernels* const* k = VectorSrtKernels(); *k != nullptr; ++k) kernels.push_back(*k);
+  for (const SrtKernels* k : kernels) {
+    for (const std::u16string& units : inputs) {
+      for (bool utf8 : {false, true}) {
+        std::string out(utf8 ? SrtUtf8Room(units.size()) : SrtUtf16Room(units.size()), '?');
+        char* end = (utf8 ? k->utf8Out : k->utf16Out)(units.data(), units.size(), &out[0]);
+        out.resize(static_cast<size_t>(end - out.data()));
+        EXPECT_EQ(out, ExpectedUnits(units, utf8))
+            << k->name << " utf8=" << utf8 << " size " << units.size();
+      }
+    }
+  }
 }

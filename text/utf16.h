@@ -28,37 +28,52 @@ inline char32_t CombineSurrogates(char32_t lead, char32_t trail) {
   return 0x10000 + ((lead - 0xD800) << 10) + (trail - 0xDC00);
 }
 
-// Appends the UTF-8 form of a code point (not a surrogate, at most U+10FFFF).
-inline void AppendUtf8(std::string& out, char32_t c) {
+// Writes the UTF-8 form of a code point (not a surrogate, at most U+10FFFF)
+// at `out` (room for four bytes); returns its end.
+inline char* PutUtf8(char* out, char32_t c) {
   if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
+    *out = static_cast<char>(c);
+    return out + 1;
   }
   if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-  } else {
-    if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out[0] = static_cast<char>(0xC0 | c >> 6);
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return out + 2;
   }
-  out += static_cast<char>(0x80 | (c & 0x3F));
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | c >> 12);
+    out[1] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return out + 3;
+  }
+  out[0] = static_cast<char>(0xF0 | c >> 18);
+  out[1] = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+  out[2] = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return out + 4;
 }
 
-// Appends units as UTF-8: a surrogate pair as one character, and a surrogate
-// without its other half, which has no UTF-8 form, as U+FFFD.
-inline void AppendUtf8(std::string& out, std::u16string_view units) {
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (IsLeadSurrogate(c) && i + 1 < units.size() && IsTrailSurrogate(units[i + 1])) {
-      c = CombineSurrogates(c, units[++i]);
-    } else if (IsSurrogate(c)) {
+// Writes units[i] as UTF-8 at `out` (room for four bytes) and moves `i` past
+// it: a surrogate pair as one character, and a surrogate without its other
+// half, which has no UTF-8 form, as U+FFFD. Returns the end.
+inline char* PutUtf8Unit(char* out, const char16_t* units, size_t size, size_t& i) {
+  char32_t c = units[i++];
+  if (IsSurrogate(c)) {
+    if (IsLeadSurrogate(c) && i < size && IsTrailSurrogate(units[i])) {
+      c = CombineSurrogates(c, units[i++]);
+    } else {
       c = 0xFFFD;
     }
-    AppendUtf8(out, c);
+  }
+  return PutUtf8(out, c);
+}
+
+// Appends units as UTF-8, as PutUtf8Unit writes them.
+inline void AppendUtf8(std::string& out, std::u16string_view units) {
+  char bytes[4];
+  for (size_t i = 0; i < units.size();) {
+    out.append(bytes,
+               static_cast<size_t>(PutUtf8Unit(bytes, units.data(), units.size(), i) - bytes));
   }
 }
 
