@@ -34,7 +34,15 @@ char* PortableUtf8Out(const char16_t* units, size_t size, char* out) {
   return out;
 }
 
-constexpr SrtKernels kPortable = {"portable", PortableUtf16Out, PortableUtf8Out};
+void PortableWidenAscii(const char* ascii, char* out) {
+  for (size_t i = 0; i < kSrtAsciiBlock; ++i) {
+    out[2 * i] = ascii[i];
+    out[2 * i + 1] = '\0';
+  }
+}
+
+constexpr SrtKernels kPortable = {"portable", PortableUtf16Out, PortableUtf8Out,
+                                  PortableWidenAscii};
 
 const SrtKernels* chosen = nullptr;
 

@@ -21,6 +21,8 @@ constexpr size_t SrtUtf8Room(size_t units) {
   return 3 * units + kSrtKernelSlack;
 }
 
+constexpr size_t kSrtAsciiBlock = 64;
+
 struct SrtKernels {
   const char* name;
   // Writes units[0, size) as UTF-16LE, each LF as CR LF; returns the end.
@@ -29,6 +31,9 @@ struct SrtKernels {
   // character and a surrogate without its other half as U+FFFD (which is what
   // AppendUtf8 in text/utf16.h writes); returns the end.
   char* (*utf8Out)(const char16_t* units, size_t size, char* out);
+  // Writes the kSrtAsciiBlock bytes at `ascii` (ASCII) as twice as many bytes of
+  // UTF-16LE: short ASCII text goes through a whole block at once.
+  void (*widenAscii)(const char* ascii, char* out);
 };
 
 // The portable implementation.

@@ -3,6 +3,8 @@
 // is the units' own bytes).
 #include <emmintrin.h>
 
+#include <cstring>
+
 #include "convert/srt_kernels.h"
 #include "text/utf16.h"
 
@@ -38,7 +40,25 @@ char* Sse2Utf16Out(const char16_t* units, size_t size, char* out) {
     out[3] = '\0';
     out += 4;
   }
-  return PortableSrtKernels().utf16Out(units + i, size - i, out);
+  if (size - i >= 4) {
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(units + i));
+    const unsigned breaks = Mask(_mm_cmpeq_epi16(v, lf)) & 0xFF;
+    if (breaks == 0) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+      out += 8;
+      i += 4;
+    }
+  }
+  for (; i < size; ++i) {
+    if (units[i] == u'\n') {
+      out[0] = '\r';
+      out[1] = '\0';
+      out += 2;
+    }
+    std::memcpy(out, units + i, 2);
+    out += 2;
+  }
+  return out;
 }
 
 // ASCII other than LF narrowed 8 units a step; everything else one unit at a
@@ -77,7 +97,16 @@ char* Sse2Utf8Out(const char16_t* units, size_t size, char* out) {
   return PortableSrtKernels().utf8Out(units + i, size - i, out);
 }
 
-constexpr SrtKernels kSse2 = {"sse2", Sse2Utf16Out, Sse2Utf8Out};
+void Sse2WidenAscii(const char* ascii, char* out) {
+  const __m128i zero = _mm_setzero_si128();
+  for (size_t i = 0; i < kSrtAsciiBlock; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ascii + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(v, zero));
+  }
+}
+
+constexpr SrtKernels kSse2 = {"sse2", Sse2Utf16Out, Sse2Utf8Out, Sse2WidenAscii};
 
 }  // namespace
 

@@ -20,6 +20,7 @@ constexpr size_t kFirstCapacity = 1 << 16;  // grows to about 2 MiB only for out
 // The longest cue head: "\r\n\r\n", ten digits, "\r\n", two times of 13
 // characters with " --> " between them, "\r\n".
 constexpr size_t kHeadChars = 4 + 10 + 2 + 13 + 5 + 13 + 2;
+static_assert(kHeadChars <= kSrtAsciiBlock, "a cue head is widened as one block");
 
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -140,16 +141,14 @@ char* PutUnits(SrtEncoding encoding, char* out, WideView units) {
                                         : kernels.utf16Out(units.data(), units.size(), out);
 }
 
-// ASCII in the output's encoding.
+// ASCII of up to kSrtAsciiBlock bytes in the output's encoding (`out` has room
+// for a whole block of UTF-16LE).
 char* PutAscii(SrtEncoding encoding, char* out, const char* ascii, size_t length) {
   if (encoding == SrtEncoding::kUtf8) {
     std::memcpy(out, ascii, length);
     return out + length;
   }
-  for (size_t i = 0; i < length; ++i) {
-    out[2 * i] = ascii[i];
-    out[2 * i + 1] = '\0';
-  }
+  ChosenSrtKernels().widenAscii(ascii, out);
   return out + 2 * length;
 }
 
@@ -193,8 +192,8 @@ void RestartSrt(SrtWriter& writer) {
 
 void WriteCue(SrtWriter& writer, std::int32_t start, std::int32_t end, WideView caption) {
   const size_t whole = caption.size() <= kCaptionPiece ? caption.size() : 0;
-  char* out = Room(writer, 2 * kHeadChars + WorstBytes(writer.encoding, whole));
-  char head[kHeadChars];
+  char* out = Room(writer, 2 * kSrtAsciiBlock + WorstBytes(writer.encoding, whole));
+  char head[kSrtAsciiBlock] = {};
   const size_t headLength = static_cast<size_t>(PutHead(writer, head, start, end) - head);
   out = PutAscii(writer.encoding, out, head, headLength);
   CountCue(writer);

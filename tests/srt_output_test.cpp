@@ -200,7 +200,12 @@ TEST(SrtOutput, EveryKernelWritesWhatThePlainEncodingGives) {
   }
   std::vector<const SrtKernels*> kernels = {&PortableSrtKernels()};
   for (const SrtKernels* const* k = VectorSrtKernels(); *k != nullptr; ++k) kernels.push_back(*k);
+  std::string ascii(kSrtAsciiBlock, '\0');
+  for (size_t i = 0; i < ascii.size(); ++i) ascii[i] = static_cast<char>(i * 37 % 128);
   for (const SrtKernels* k : kernels) {
+    std::string wide(2 * kSrtAsciiBlock, '?');
+    k->widenAscii(ascii.data(), &wide[0]);
+    EXPECT_EQ(wide, ExpectedUnits(std::u16string(ascii.begin(), ascii.end()), false)) << k->name;
     for (const std::u16string& units : inputs) {
       for (bool utf8 : {false, true}) {
         std::string out(utf8 ? SrtUtf8Room(units.size()) : SrtUtf16Room(units.size()), '?');
