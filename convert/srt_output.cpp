@@ -60,12 +60,14 @@ char* PutTime(char* out, std::int32_t time) {
 // or a count set from outside).
 void SpellNumber(SrtWriter& writer) {
   std::uint32_t value = writer.next < 0 ? 0 : static_cast<std::uint32_t>(writer.next);
-  size_t at = sizeof writer.digits;
+  char reversed[10];
+  std::uint8_t length = 0;
   do {
-    writer.digits[--at] = static_cast<char>('0' + value % 10);
+    reversed[length++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  writer.digitsFrom = static_cast<std::uint8_t>(at);
+  for (std::uint8_t i = 0; i < length; ++i) writer.digits[i] = reversed[length - 1 - i];
+  writer.digitCount = length;
   writer.spelled = writer.next;
 }
 
@@ -74,13 +76,14 @@ void SpellNumber(SrtWriter& writer) {
 void CountCue(SrtWriter& writer) {
   if (writer.next == INT32_MAX) return;
   ++writer.next;
-  size_t at = sizeof writer.digits - 1;
-  while (at >= writer.digitsFrom && writer.digits[at] == '9') writer.digits[at--] = '0';
-  if (at < writer.digitsFrom) {
-    writer.digits[at] = '1';
-    writer.digitsFrom = static_cast<std::uint8_t>(at);
+  size_t at = writer.digitCount;
+  while (at > 0 && writer.digits[at - 1] == '9') writer.digits[--at] = '0';
+  if (at == 0) {
+    // 9...9 to 10...0.
+    writer.digits[0] = '1';
+    writer.digits[writer.digitCount++] = '0';
   } else {
-    ++writer.digits[at];
+    ++writer.digits[at - 1];
   }
   writer.spelled = writer.next;
 }
@@ -94,9 +97,8 @@ char* PutHead(SrtWriter& writer, char* out, std::int32_t start, std::int32_t end
     out += 4;
   }
   if (writer.spelled != writer.next) SpellNumber(writer);
-  const size_t digits = sizeof writer.digits - writer.digitsFrom;
-  std::memcpy(out, writer.digits + writer.digitsFrom, digits);
-  out += digits;
+  std::memcpy(out, writer.digits, sizeof writer.digits);  // the digits and what follows them
+  out += writer.digitCount;
   *out++ = '\r';
   *out++ = '\n';
   out = PutTime(out, start);

@@ -34,11 +34,11 @@ struct SrtWriter {
   size_t capacity = 0;
   size_t used = 0;
   std::int32_t next = 1;  // the next cue's number; every file starts again at 1
-  // The decimal text of `spelled` (as a rule `next`), right-aligned in
-  // digits[digitsFrom, end): counted up in place rather than formatted anew.
+  // The decimal text of `spelled` (as a rule `next`) in digits[0, digitCount):
+  // counted up in place rather than formatted anew.
   std::int32_t spelled = 0;
-  char digits[12] = {};
-  std::uint8_t digitsFrom = sizeof digits;
+  char digits[16] = {};
+  std::uint8_t digitCount = 0;
   bool first = true;
 };
 

@@ -96,8 +96,9 @@ int Compare(WideView a, WideView b) {
 int CompareNoCase(WideView a, WideView b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
-    const char16_t x = ToLowerUnit(a[i]);
-    const char16_t y = ToLowerUnit(b[i]);
+    if (a[i] == b[i]) continue;
+    const char16_t x = ToLowerUnitInline(a[i]);
+    const char16_t y = ToLowerUnitInline(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
