@@ -13,7 +13,8 @@
 // ANSI mode (which takes valid UTF-8 as UTF-8), in the UTF-8 mode, and, transcoded, in the UTF-16
 // mode; a byte-order mark in front changes nothing. Each vector implementation of the
 // scanner's loops (convert/scan_kernels.h) must answer as the portable one does,
-// on the input itself and in whole conversions.
+// on the input itself and in whole conversions, and so must the SRT writer's
+// (convert/srt_kernels.h), with the input taken as UTF-16 units.
 #ifndef LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 #define LUMENTRACE_TESTS_FUZZ_FUZZ_ENTRY_H_
 
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "convert/scan_kernels.h"
+#include "convert/srt_kernels.h"
 #include "tests/support/reference_conversion.h"
 #include "text/char_decoding.h"
 #include "text/text_stream.h"
@@ -172,6 +174,49 @@ inline std::string CompareScanKernels(const std::string& bytes) {
   return std::string();
 }
 
+// The SRT writer's loops over the input taken as UTF-16 units (from its first
+// and from its second byte): the portable ones against the plain encoding of
+// the units, and each vector implementation against the portable one.
+inline std::string CompareSrtKernels(const std::string& bytes) {
+  const SrtKernels& portable = PortableSrtKernels();
+  for (size_t from = 0; from < 2 && from < bytes.size(); ++from) {
+    std::u16string units((bytes.size() - from) / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i) {
+      units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[from + 2 * i]) |
+                                       static_cast<unsigned char>(bytes[from + 2 * i + 1]) << 8);
+    }
+    std::string plain16;
+    std::string plain8;
+    size_t line = 0;
+    for (size_t i = 0; i <= units.size(); ++i) {
+      if (i < units.size() && units[i] != u'\n') continue;
+      AppendUtf8(plain8, std::u16string_view(units).substr(line, i - line));
+      if (i < units.size()) plain8 += "\r\n";
+      line = i + 1;
+    }
+    for (char16_t u : units) {
+      if (u == u'\n') plain16 += std::string("\r\0", 2);
+      plain16 += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    }
+    const auto write = [&](const SrtKernels& kernels, bool utf8) {
+      std::string out(utf8 ? SrtUtf8Room(units.size()) : SrtUtf16Room(units.size()), '\0');
+      char* const end =
+          (utf8 ? kernels.utf8Out : kernels.utf16Out)(units.data(), units.size(), &out[0]);
+      out.resize(static_cast<size_t>(end - out.data()));
+      return out;
+    };
+    const std::string where = " from byte " + std::to_string(from);
+    if (write(portable, false) != plain16) return "portable utf16Out differs" + where;
+    if (write(portable, true) != plain8) return "portable utf8Out differs" + where;
+    for (const SrtKernels* const* kernels = VectorSrtKernels(); *kernels != nullptr; ++kernels) {
+      const std::string name = (*kernels)->name;
+      if (write(**kernels, false) != plain16) return name + " utf16Out differs" + where;
+      if (write(**kernels, true) != plain8) return name + " utf8Out differs" + where;
+    }
+  }
+  return std::string();
+}
+
 // Runs every check on one input. Returns a description of the first
 // failure, or an empty string.
 inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
@@ -212,6 +257,7 @@ inline std::string CheckOneInput(const std::uint8_t* data, size_t size,
   }
 
   if (!(failure = CompareScanKernels(bytes)).empty()) return failure;
+  if (!(failure = CompareSrtKernels(bytes)).empty()) return failure;
   // The same conversions through the portable loops (those above ran through
   // the fastest, and matched the reference), which are chosen back on return.
   struct ChoiceKept {
