@@ -11,6 +11,7 @@
 // window has already let go of reads them from the file again.
 #include "convert/conversion.h"
 
+#include <cstring>
 #include <utility>
 
 #include "convert/block_scanner.h"
@@ -53,8 +54,11 @@ void MoveBackToLastTag(Place& place, const BlockScan& block) {
   }
 }
 
+// Equal units, compared as bytes.
 bool SameCaption(const BlockScan& a, const BlockScan& b) {
-  return a.caption.View() == b.caption.View();
+  return a.caption.size == b.caption.size &&
+         (a.caption.size == 0 || std::memcmp(a.caption.buffer.get(), b.caption.buffer.get(),
+                                             a.caption.size * sizeof(char16_t)) == 0);
 }
 
 void WriteCue(Converter& conv, const BlockScan& block) {
