@@ -56,9 +56,7 @@ void UseCharClasses(const CharClasses& given) {
   classes = given;
 }
 
-bool IsWideSpace(char16_t c) {
-  // ASCII white space is answered without asking the locale: it is most of what trim sees.
-  if (c < 0x80) return c == u' ' || (c >= u'\t' && c <= u'\r');
+bool IsWideSpaceBeyondAscii(char16_t c) {
   if (IsSurrogate(c) || classes.isSpace == nullptr) return false;
   return classes.isSpace(c);
 }

@@ -25,7 +25,6 @@ WideString Left(WideView text, std::int64_t count);
 WideString Right(WideView text, std::int64_t count);
 WideString Mid(WideView text, std::int64_t first, std::int64_t count);
 
-// True for the characters the locale classifies as white space.
 // The character classes of the selected locale beyond ASCII, handed in by
 // the platform layer (ConnectTextToSystem in platform/code_page.h): whether a
 // character (not a surrogate) is white space, and its lower-case form
@@ -37,7 +36,14 @@ struct CharClasses {
 };
 void UseCharClasses(const CharClasses& classes);
 
-bool IsWideSpace(char16_t c);
+// IsWideSpace for a character beyond ASCII.
+bool IsWideSpaceBeyondAscii(char16_t c);
+// True for the characters the locale classifies as white space. ASCII is
+// answered inline, without asking the locale: it is most of what a trim sees.
+inline bool IsWideSpace(char16_t c) {
+  if (c < 0x80) return c == u' ' || (c >= u'\t' && c <= u'\r');
+  return IsWideSpaceBeyondAscii(c);
+}
 // The locale's lower-case form of one code unit (surrogates map to themselves).
 char16_t ToLowerUnit(char16_t c);
 // The same, with ASCII that is not an upper-case letter answered inline (every
