@@ -1,6 +1,7 @@
 #include "convert/srt_output.h"
 
 #include <cstring>
+#include <utility>
 
 #include "convert/srt_kernels.h"
 #include "text/utf16.h"
