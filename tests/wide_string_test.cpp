@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/code_page.h"
+
 TEST(WideString, SearchesReportMissesAsMinusOne) {
   const WideString text = u"<sync start=1>";
   EXPECT_EQ(Find(text, u"start"), 6);
@@ -52,6 +54,31 @@ TEST(WideString, LowercasingLeavesSurrogatesAlone) {
   EXPECT_NE(CompareNoCase(u"<br >", u"<br>"), 0);
   EXPECT_NE(Compare(u"A", u"a"), 0);
   EXPECT_EQ(Compare(u"A", u"A"), 0);
+}
+
+TEST(WideString, CaseAndSpaceBeyondAsciiAskTheLocale) {
+  // A Turkish-like locale: 'I' lowercases to a dotless i, the Kelvin sign to
+  // 'k', and an ideographic space is white space.
+  CharClasses turkish;
+  turkish.isSpace = [](char16_t c) { return c == u'\u3000'; };
+  turkish.toLower = [](char16_t c) -> std::uint32_t {
+    if (c == u'I') return 0x131;
+    if (c == 0x212A) return u'k';
+    return c >= u'A' && c <= u'Z' ? c + 32u : c;
+  };
+  UseCharClasses(turkish);
+  EXPECT_EQ(CompareNoCase(u"<I>", u"<\u0131>"), 0);
+  EXPECT_GT(CompareNoCase(u"<I>", u"<i>"), 0);
+  EXPECT_EQ(CompareNoCase(u"<br \u212A>", u"<BR k>"), 0);
+  EXPECT_LT(CompareNoCase(u"a", u"B"), 0);
+  EXPECT_GT(CompareNoCase(u"Z", u"a"), 0);
+  EXPECT_LT(CompareNoCase(u"<br", u"<BR>"), 0);
+  EXPECT_TRUE(IsWideSpace(u'\u3000'));
+  EXPECT_TRUE(IsWideSpace(u'\v'));
+  EXPECT_FALSE(IsWideSpace(u'\x1F'));
+  EXPECT_FALSE(IsWideSpace(u'\u00A0'));
+  EXPECT_FALSE(IsWideSpace(u'\xD800'));
+  ConnectTextToSystem();
 }
 
 TEST(WideString, DecimalFormsMatchPrintf) {
