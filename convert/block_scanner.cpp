@@ -352,14 +352,69 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   return n == room;
 }
 
+// The same for input in a code page: ASCII, and the characters of one and two
+// bytes that the code page's plain units hold (text/char_decoding.h).
+bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+  const unsigned char* const data = in.data;
+  const size_t size = in.size;
+  size_t at = cur.at;
+  caption.Reserve(size - at < 256 ? size - at + 1 : 256);
+  char16_t* u = caption.data();
+  size_t n = caption.size;
+  const size_t room = caption.capacity;
+  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool semicolon = false;
+  CodePageDecoder& decoder = *in.codePage;
+  PlainCodePageUnits& plain = *in.plain;
+  while (n < room && at < size) {
+    const unsigned char b = data[at];
+    if (b >= 0x80) {
+      const size_t length = PlainCodePageLength(decoder, plain, data + at, size - at, u[n]);
+      if (length == 0) break;  // left to the character reader
+      ++n;
+      at += length;
+      continue;
+    }
+    if (b == '<') break;
+    if (b == '\r' || b == '\n' || b == '&' || b == ';') {
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      ampersand |= b == '&';
+      semicolon |= b == ';';
+      u[n++] = b;
+      continue;
+    }
+    // Between the characters of a language written in the code page ASCII
+    // comes a byte or two at a time (spaces); longer runs go to the kernel.
+    size_t produced = 0;
+    const size_t taken =
+        size - at >= 2 && data[at + 1] < 0x80
+            ? in.kernels->byteText(data + at, size - at, false, u + n, room - n, produced)
+            : 0;
+    if (taken == 0) {
+      u[n++] = b;
+      ++at;
+      continue;
+    }
+    at += taken;
+    n += produced;
+  }
+  marks.ampersand |= ampersand;
+  marks.semicolon |= semicolon;
+  caption.size = n;
+  cur.at = at;
+  return n == room;
+}
+
 // Reads caption text up to the next tag: CR and LF dropped, the rest kept as
 // it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
 std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption, RunMarks& marks,
                             size_t& tagAt) {
   for (;;) {
     if (read.cur.pendingLow == 0) {
-      const bool full = in.utf16 ? CopyUtf16Run(in, read.cur, caption, marks)
-                                 : CopyByteRun(in, read.cur, caption, marks);
+      const bool full = in.utf16                 ? CopyUtf16Run(in, read.cur, caption, marks)
+                        : in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
+                                                 : CopyByteRun(in, read.cur, caption, marks);
       if (full) continue;
     }
     tagAt = read.cur.at;
@@ -586,6 +641,7 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
   // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
   in.checking = ReadAnsiAsUtf8(stream);
   in.codePage = stream.codePage;
+  in.plain = in.codePage != nullptr ? &PlainUnitsOf(*in.codePage) : nullptr;
 }
 
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {

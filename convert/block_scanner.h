@@ -36,6 +36,7 @@ struct ScanInput {
   size_t base = 0;
   bool utf16 = false;
   CodePageDecoder* codePage = nullptr;  // null: UTF-8
+  PlainCodePageUnits* plain = nullptr;  // the code page's, when there is one
   // ANSI input read as UTF-8 until proven otherwise: [0, validUpTo) is known
   // to be valid UTF-8 ending at a character boundary; `invalid` is set once an
   // invalid sequence is met at or after it.
