@@ -283,9 +283,20 @@ struct RunMarks {
   bool semicolon = false;
 };
 
+// The characters below '@' that end a run of caption text or need more than
+// copying: '<', CR, LF, '&' and ';' (U+FFFF as well, beyond them).
+constexpr std::uint64_t kTextStops = std::uint64_t{1} << '<' | std::uint64_t{1} << '\r' |
+                                     std::uint64_t{1} << '\n' | std::uint64_t{1} << '&' |
+                                     std::uint64_t{1} << ';';
+
+inline bool IsTextStop(unsigned c) {
+  return c < 64 && (kTextStops >> c & 1) != 0;
+}
+
 // UTF-16 caption text into the caption in bulk, up to the first unit that
 // needs more than copying; true when the caption's room ran out first.
 bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+  const unsigned char* const data = in.data;
   const size_t size = in.size;
   size_t at = cur.at;
   caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
@@ -294,19 +305,23 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   const size_t room = caption.capacity;
   bool ampersand = false;  // kept in registers, not written through `marks`
   bool semicolon = false;
-  while (n < room && size - at >= 2 && at < size) {
+  while (n < room && at < size && size - at >= 2) {
+    // The unit that stopped the last step is looked at here, and so is one
+    // that follows it (LF after CR): the kernel is called for text only.
+    const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
+    if (IsTextStop(unit) || unit == kEndOfInput) {
+      if (unit == u'<' || unit == kEndOfInput) break;
+      at += 2;
+      if (unit == u'\r' || unit == u'\n') continue;
+      ampersand |= unit == u'&';
+      semicolon |= unit == u';';
+      u[n++] = unit;
+      continue;
+    }
     const size_t units = (size - at) / 2 < room - n ? (size - at) / 2 : room - n;
-    const size_t plain = in.kernels->utf16Text(in.data + at, units, u + n);
+    const size_t plain = in.kernels->utf16Text(data + at, units, u + n);
     n += plain;
     at += 2 * plain;
-    if (plain == units) continue;
-    const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
-    if (unit == u'<' || unit == kEndOfInput) break;
-    at += 2;
-    if (unit == u'\r' || unit == u'\n') continue;
-    ampersand |= unit == u'&';
-    semicolon |= unit == u';';
-    u[n++] = unit;
   }
   marks.ampersand |= ampersand;
   marks.semicolon |= semicolon;
