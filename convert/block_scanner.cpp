@@ -390,8 +390,8 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
       at += length;
       continue;
     }
-    if (b == '<') break;
-    if (b == '\r' || b == '\n' || b == '&' || b == ';') {
+    if (IsTextStop(b)) {
+      if (b == '<') break;
       ++at;
       if (b == '\r' || b == '\n') continue;
       ampersand |= b == '&';
