@@ -129,18 +129,27 @@ void StripEntities(WideBuffer& units, size_t runStart, bool& unterminated) {
   units.size = out;
 }
 
-void TrimLine(WideBuffer& units, size_t lineStart) {
+inline bool IsSpace(SpaceCache& cache, char16_t c) {
+  const size_t slot = (c ^ c >> 8) & 0xFF;
+  if (cache.unit[slot] != c) {
+    cache.unit[slot] = c;
+    cache.space[slot] = IsWideSpace(c);
+  }
+  return cache.space[slot];
+}
+
+void TrimLine(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
   char16_t* u = units.data();
   size_t begin = lineStart;
   size_t end = units.size;
-  TrimRange(u, begin, end);
+  TrimRangeWith(u, begin, end, [&spaces](char16_t c) { return IsSpace(spaces, c); });
   if (begin != lineStart) std::char_traits<char16_t>::move(u + lineStart, u + begin, end - begin);
   units.size = lineStart + (end - begin);
 }
 
 // A break tag: the line so far is trimmed, and the next one begins.
-void BreakLine(WideBuffer& caption, size_t& lineStart) {
-  TrimLine(caption, lineStart);
+void BreakLine(SpaceCache& spaces, WideBuffer& caption, size_t& lineStart) {
+  TrimLine(spaces, caption, lineStart);
   caption.Reserve(1);
   caption.data()[caption.size++] = u'\n';
   lineStart = caption.size;
@@ -460,7 +469,7 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
       block.closedBySyncTag = true;
       return false;
     }
-    if (plain.kind == TagKind::kBreak) BreakLine(block.caption, read.lineStart);
+    if (plain.kind == TagKind::kBreak) BreakLine(scanner.spaces, block.caption, read.lineStart);
     return true;
   }
   const TagRead tag = ReadTag(scanner, read.cur, at, read.checkedFrom);
@@ -481,7 +490,7 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
     }
     return false;
   }
-  if (IsBreakTag(text)) BreakLine(block.caption, read.lineStart);
+  if (IsBreakTag(text)) BreakLine(scanner.spaces, block.caption, read.lineStart);
   return true;
 }
 
@@ -640,8 +649,8 @@ bool ScanHeldBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   CheckedThrough(scanner.in, read.cur.at);
   if (block.empty || read.needsFallback) return read.needsFallback;
   // Lines trimmed, the whole caption loses the empty lines at its ends.
-  TrimLine(block.caption, read.lineStart);
-  TrimLine(block.caption, 0);
+  TrimLine(scanner.spaces, block.caption, read.lineStart);
+  TrimLine(scanner.spaces, block.caption, 0);
   return false;
 }
 

@@ -78,8 +78,19 @@ struct OpeningHint {
   std::int32_t time = 0;
 };
 
+// The locale's answers to whether a unit is white space (IsWideSpace), kept
+// for the units a conversion has asked about: the locale stays the same
+// through one, and the units at the ends of caption lines repeat. A slot
+// holds the last unit asked about of those that share it; the empty slots
+// hold U+0000, which is not white space.
+struct SpaceCache {
+  char16_t unit[256] = {};
+  bool space[256] = {};
+};
+
 struct BlockScanner {
   ScanInput in;
+  SpaceCache spaces;
   TextStream* stream = nullptr;  // the same bytes, for the fallback reads
   WideBuffer tag;                // the tag being read, lowercased
   OpeningHint hint;
