@@ -79,9 +79,16 @@ bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
     tag.scanned = ScanSyncTimeAt(charAt, length, ms);
     tag.time = tag.scanned ? ms : 0;
   } else if (length == 4 || length == 5) {
-    char16_t lowered[5];
-    for (size_t k = 0; k < length; ++k) lowered[k] = in.lower[data[first + k * kStep]];
-    if (IsBreakTag(WideView(lowered, length))) tag.kind = TagKind::kBreak;
+    // IsBreakTag on the lowered tag, which lowers it again to compare.
+    for (const WideView breakTag : kBreakTags) {
+      if (breakTag.size() != length) continue;
+      size_t k = 0;
+      while (k < length && in.folded[data[first + k * kStep]] == breakTag[k]) ++k;
+      if (k == length) {
+        tag.kind = TagKind::kBreak;
+        break;
+      }
+    }
   }
   return true;
 }
@@ -661,7 +668,10 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
   ScanInput& in = scanner.in;
   ViewWindow(scanner);
   in.utf16 = stream.mode == StreamMode::Utf16Binary;
-  for (char16_t c = 0; c < 128; ++c) in.lower[c] = ToLowerUnit(c);
+  for (char16_t c = 0; c < 128; ++c) {
+    in.lower[c] = ToLowerUnit(c);
+    in.folded[c] = ToLowerUnit(in.lower[c]);
+  }
   // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
   in.checking = ReadAnsiAsUtf8(stream);
   in.codePage = stream.codePage;

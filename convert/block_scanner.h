@@ -43,7 +43,8 @@ struct ScanInput {
   bool checking = false;
   size_t validUpTo = 0;
   bool invalid = false;
-  char16_t lower[128] = {};  // the locale's lower case of each ASCII character
+  char16_t lower[128] = {};   // the locale's lower case of each ASCII character
+  char16_t folded[128] = {};  // that lowered again, as the case-blind comparisons see it
   const ScanKernels* kernels = &ChosenScanKernels();
 };
 

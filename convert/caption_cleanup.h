@@ -15,6 +15,9 @@ void ReplaceBreakTag(WideString& text, WideView breakTag);
 // other tag where it was.
 void ReplaceBreakTags(WideString& text);
 
+// The tags that break a line, in lowercase.
+constexpr WideView kBreakTags[] = {u"<br>", u"</br>", u"<br/>"};
+
 // True for "<br>", "</br>" and "<br/>" in any case.
 bool IsBreakTag(WideView tag);
 
