@@ -397,7 +397,9 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   bool semicolon = false;
   CodePageDecoder& decoder = *in.codePage;
   PlainCodePageUnits& plain = *in.plain;
-  while (n < room && at < size) {
+  // Each unit takes a byte or more: the room lasts at least this far.
+  const size_t limit = size - at < room - n ? size : at + (room - n);
+  while (at < limit) {
     const unsigned char b = data[at];
     if (b >= 0x80) {
       const size_t length = PlainCodePageLength(decoder, plain, data + at, size - at, u[n]);
@@ -434,7 +436,7 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
-  return n == room;
+  return at >= limit && at < size;  // the room ran out, or may have
 }
 
 // Reads caption text up to the next tag: CR and LF dropped, the rest kept as

@@ -150,9 +150,13 @@ inline size_t PlainCodePageLength(CodePageDecoder& decoder, PlainCodePageUnits& 
     return 1;
   }
   if (available < 2) return 0;
-  if (!plain.rowFilled[lead]) FillPlainRow(decoder, lead);
-  const char16_t two = plain.pairs[size_t{lead} << 8 | p[1]];
-  if (two == 0) return 0;
+  char16_t two = plain.pairs[size_t{lead} << 8 | p[1]];
+  if (two == 0) {
+    if (plain.rowFilled[lead]) return 0;
+    FillPlainRow(decoder, lead);
+    two = plain.pairs[size_t{lead} << 8 | p[1]];
+    if (two == 0) return 0;
+  }
   unit = two;
   return 2;
 }
