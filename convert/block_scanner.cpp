@@ -299,6 +299,12 @@ struct RunMarks {
   bool semicolon = false;
 };
 
+inline std::uint64_t LoadWord(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);  // one load; byte order does not matter here
+  return word;
+}
+
 // The characters below '@' that end a run of caption text or need more than
 // copying: '<', CR, LF, '&' and ';' (U+FFFF as well, beyond them).
 constexpr std::uint64_t kTextStops = std::uint64_t{1} << '<' | std::uint64_t{1} << '\r' |
@@ -418,10 +424,11 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
       continue;
     }
     // Between the characters of a language written in the code page ASCII
-    // comes a byte or two at a time (spaces); longer runs go to the kernel.
+    // comes a few bytes at a time (spaces, short words); where eight bytes of
+    // it follow, the kernel takes the run.
     size_t produced = 0;
     const size_t taken =
-        size - at >= 2 && data[at + 1] < 0x80
+        size - at >= 8 && (LoadWord(data + at) & 0x8080808080808080u) == 0
             ? in.kernels->byteText(data + at, size - at, false, u + n, room - n, produced)
             : 0;
     if (taken == 0) {
