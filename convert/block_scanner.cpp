@@ -327,7 +327,9 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   const size_t room = caption.capacity;
   bool ampersand = false;  // kept in registers, not written through `marks`
   bool semicolon = false;
-  while (n < room && at < size && size - at >= 2) {
+  // Each unit written takes two bytes: the room lasts at least this far.
+  const size_t limit = at + 2 * ((size - at) / 2 < room - n ? (size - at) / 2 : room - n);
+  while (at < limit) {
     // The unit that stopped the last step is looked at here, and so is one
     // that follows it (LF after CR): the kernel is called for text only.
     const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
@@ -340,8 +342,7 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
       u[n++] = unit;
       continue;
     }
-    const size_t units = (size - at) / 2 < room - n ? (size - at) / 2 : room - n;
-    const size_t plain = in.kernels->utf16Text(data + at, units, u + n);
+    const size_t plain = in.kernels->utf16Text(data + at, (limit - at) / 2, u + n);
     n += plain;
     at += 2 * plain;
   }
@@ -349,7 +350,7 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
-  return n == room;
+  return at >= limit && size - at >= 2;  // the room ran out, or may have
 }
 
 // The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
