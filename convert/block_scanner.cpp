@@ -299,12 +299,6 @@ struct RunMarks {
   bool semicolon = false;
 };
 
-inline std::uint64_t LoadWord(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);  // one load; byte order does not matter here
-  return word;
-}
-
 // The characters below '@' that end a run of caption text or need more than
 // copying: '<', CR, LF, '&' and ';' (U+FFFF as well, beyond them).
 constexpr std::uint64_t kTextStops = std::uint64_t{1} << '<' | std::uint64_t{1} << '\r' |
@@ -425,19 +419,15 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
       continue;
     }
     // Between the characters of a language written in the code page ASCII
-    // comes a few bytes at a time (spaces, short words); where eight bytes of
-    // it follow, the kernel takes the run.
+    // comes a few bytes at a time (spaces, short words, "nbsp"): copied here,
+    // up to 16 bytes; the kernel takes a run that goes on.
+    const size_t shortEnd = limit - at < 16 ? limit : at + 16;
+    u[n++] = b;
+    ++at;
+    while (at < shortEnd && data[at] < 0x80 && !IsTextStop(data[at])) u[n++] = data[at++];
+    if (at != shortEnd || at == limit) continue;
     size_t produced = 0;
-    const size_t taken =
-        size - at >= 8 && (LoadWord(data + at) & 0x8080808080808080u) == 0
-            ? in.kernels->byteText(data + at, size - at, false, u + n, room - n, produced)
-            : 0;
-    if (taken == 0) {
-      u[n++] = b;
-      ++at;
-      continue;
-    }
-    at += taken;
+    at += in.kernels->byteText(data + at, limit - at, false, u + n, room - n, produced);
     n += produced;
   }
   marks.ampersand |= ampersand;
