@@ -79,9 +79,16 @@ bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
     tag.scanned = ScanSyncTimeAt(charAt, length, ms);
     tag.time = tag.scanned ? ms : 0;
   } else if (length == 4 || length == 5) {
-    char16_t lowered[5];
-    for (size_t k = 0; k < length; ++k) lowered[k] = in.lower[data[first + k * kStep]];
-    if (IsBreakTag(WideView(lowered, length))) tag.kind = TagKind::kBreak;
+    // IsBreakTag on the lowered tag, which lowers it again to compare.
+    for (const WideView breakTag : kBreakTags) {
+      if (breakTag.size() != length) continue;
+      size_t k = 0;
+      while (k < length && in.folded[data[first + k * kStep]] == breakTag[k]) ++k;
+      if (k == length) {
+        tag.kind = TagKind::kBreak;
+        break;
+      }
+    }
   }
   return true;
 }
@@ -129,18 +136,27 @@ void StripEntities(WideBuffer& units, size_t runStart, bool& unterminated) {
   units.size = out;
 }
 
-void TrimLine(WideBuffer& units, size_t lineStart) {
+inline bool IsSpace(SpaceCache& cache, char16_t c) {
+  const size_t slot = (c ^ c >> 8) & 0xFF;
+  if (cache.unit[slot] != c) {
+    cache.unit[slot] = c;
+    cache.space[slot] = IsWideSpace(c);
+  }
+  return cache.space[slot];
+}
+
+void TrimLine(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
   char16_t* u = units.data();
   size_t begin = lineStart;
   size_t end = units.size;
-  TrimRange(u, begin, end);
+  TrimRangeWith(u, begin, end, [&spaces](char16_t c) { return IsSpace(spaces, c); });
   if (begin != lineStart) std::char_traits<char16_t>::move(u + lineStart, u + begin, end - begin);
   units.size = lineStart + (end - begin);
 }
 
 // A break tag: the line so far is trimmed, and the next one begins.
-void BreakLine(WideBuffer& caption, size_t& lineStart) {
-  TrimLine(caption, lineStart);
+void BreakLine(SpaceCache& spaces, WideBuffer& caption, size_t& lineStart) {
+  TrimLine(spaces, caption, lineStart);
   caption.Reserve(1);
   caption.data()[caption.size++] = u'\n';
   lineStart = caption.size;
@@ -283,9 +299,20 @@ struct RunMarks {
   bool semicolon = false;
 };
 
+// The characters below '@' that end a run of caption text or need more than
+// copying: '<', CR, LF, '&' and ';' (U+FFFF as well, beyond them).
+constexpr std::uint64_t kTextStops = std::uint64_t{1} << '<' | std::uint64_t{1} << '\r' |
+                                     std::uint64_t{1} << '\n' | std::uint64_t{1} << '&' |
+                                     std::uint64_t{1} << ';';
+
+inline bool IsTextStop(unsigned c) {
+  return c < 64 && (kTextStops >> c & 1) != 0;
+}
+
 // UTF-16 caption text into the caption in bulk, up to the first unit that
 // needs more than copying; true when the caption's room ran out first.
 bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+  const unsigned char* const data = in.data;
   const size_t size = in.size;
   size_t at = cur.at;
   caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
@@ -294,25 +321,30 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   const size_t room = caption.capacity;
   bool ampersand = false;  // kept in registers, not written through `marks`
   bool semicolon = false;
-  while (n < room && size - at >= 2 && at < size) {
-    const size_t units = (size - at) / 2 < room - n ? (size - at) / 2 : room - n;
-    const size_t plain = in.kernels->utf16Text(in.data + at, units, u + n);
+  // Each unit written takes two bytes: the room lasts at least this far.
+  const size_t limit = at + 2 * ((size - at) / 2 < room - n ? (size - at) / 2 : room - n);
+  while (at < limit) {
+    // The unit that stopped the last step is looked at here, and so is one
+    // that follows it (LF after CR): the kernel is called for text only.
+    const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
+    if (IsTextStop(unit) || unit == kEndOfInput) {
+      if (unit == u'<' || unit == kEndOfInput) break;
+      at += 2;
+      if (unit == u'\r' || unit == u'\n') continue;
+      ampersand |= unit == u'&';
+      semicolon |= unit == u';';
+      u[n++] = unit;
+      continue;
+    }
+    const size_t plain = in.kernels->utf16Text(data + at, (limit - at) / 2, u + n);
     n += plain;
     at += 2 * plain;
-    if (plain == units) continue;
-    const auto unit = static_cast<char16_t>(in.data[at] | in.data[at + 1] << 8);
-    if (unit == u'<' || unit == kEndOfInput) break;
-    at += 2;
-    if (unit == u'\r' || unit == u'\n') continue;
-    ampersand |= unit == u'&';
-    semicolon |= unit == u';';
-    u[n++] = unit;
   }
   marks.ampersand |= ampersand;
   marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
-  return n == room;
+  return at >= limit && size - at >= 2;  // the room ran out, or may have
 }
 
 // The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
@@ -352,14 +384,68 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   return n == room;
 }
 
+// The same for input in a code page: ASCII, and the characters of one and two
+// bytes that the code page's plain units hold (text/char_decoding.h).
+bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+  const unsigned char* const data = in.data;
+  const size_t size = in.size;
+  size_t at = cur.at;
+  caption.Reserve(size - at < 256 ? size - at + 1 : 256);
+  char16_t* u = caption.data();
+  size_t n = caption.size;
+  const size_t room = caption.capacity;
+  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool semicolon = false;
+  CodePageDecoder& decoder = *in.codePage;
+  PlainCodePageUnits& plain = *in.plain;
+  // Each unit takes a byte or more: the room lasts at least this far.
+  const size_t limit = size - at < room - n ? size : at + (room - n);
+  while (at < limit) {
+    const unsigned char b = data[at];
+    if (b >= 0x80) {
+      const size_t length = PlainCodePageLength(decoder, plain, data + at, size - at, u[n]);
+      if (length == 0) break;  // left to the character reader
+      ++n;
+      at += length;
+      continue;
+    }
+    if (IsTextStop(b)) {
+      if (b == '<') break;
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      ampersand |= b == '&';
+      semicolon |= b == ';';
+      u[n++] = b;
+      continue;
+    }
+    // Between the characters of a language written in the code page ASCII
+    // comes a few bytes at a time (spaces, short words, "nbsp"): copied here,
+    // up to 16 bytes; the kernel takes a run that goes on.
+    const size_t shortEnd = limit - at < 16 ? limit : at + 16;
+    u[n++] = b;
+    ++at;
+    while (at < shortEnd && data[at] < 0x80 && !IsTextStop(data[at])) u[n++] = data[at++];
+    if (at != shortEnd || at == limit) continue;
+    size_t produced = 0;
+    at += in.kernels->byteText(data + at, limit - at, false, u + n, room - n, produced);
+    n += produced;
+  }
+  marks.ampersand |= ampersand;
+  marks.semicolon |= semicolon;
+  caption.size = n;
+  cur.at = at;
+  return at >= limit && at < size;  // the room ran out, or may have
+}
+
 // Reads caption text up to the next tag: CR and LF dropped, the rest kept as
 // it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
 std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption, RunMarks& marks,
                             size_t& tagAt) {
   for (;;) {
     if (read.cur.pendingLow == 0) {
-      const bool full = in.utf16 ? CopyUtf16Run(in, read.cur, caption, marks)
-                                 : CopyByteRun(in, read.cur, caption, marks);
+      const bool full = in.utf16                 ? CopyUtf16Run(in, read.cur, caption, marks)
+                        : in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
+                                                 : CopyByteRun(in, read.cur, caption, marks);
       if (full) continue;
     }
     tagAt = read.cur.at;
@@ -390,7 +476,7 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
       block.closedBySyncTag = true;
       return false;
     }
-    if (plain.kind == TagKind::kBreak) BreakLine(block.caption, read.lineStart);
+    if (plain.kind == TagKind::kBreak) BreakLine(scanner.spaces, block.caption, read.lineStart);
     return true;
   }
   const TagRead tag = ReadTag(scanner, read.cur, at, read.checkedFrom);
@@ -411,7 +497,7 @@ bool ReadCaptionTag(BlockScanner& scanner, ReadState& read, size_t at, BlockScan
     }
     return false;
   }
-  if (IsBreakTag(text)) BreakLine(block.caption, read.lineStart);
+  if (IsBreakTag(text)) BreakLine(scanner.spaces, block.caption, read.lineStart);
   return true;
 }
 
@@ -570,8 +656,8 @@ bool ScanHeldBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   CheckedThrough(scanner.in, read.cur.at);
   if (block.empty || read.needsFallback) return read.needsFallback;
   // Lines trimmed, the whole caption loses the empty lines at its ends.
-  TrimLine(block.caption, read.lineStart);
-  TrimLine(block.caption, 0);
+  TrimLine(scanner.spaces, block.caption, read.lineStart);
+  TrimLine(scanner.spaces, block.caption, 0);
   return false;
 }
 
@@ -582,10 +668,14 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
   ScanInput& in = scanner.in;
   ViewWindow(scanner);
   in.utf16 = stream.mode == StreamMode::Utf16Binary;
-  for (char16_t c = 0; c < 128; ++c) in.lower[c] = ToLowerUnit(c);
+  for (char16_t c = 0; c < 128; ++c) {
+    in.lower[c] = ToLowerUnit(c);
+    in.folded[c] = ToLowerUnit(in.lower[c]);
+  }
   // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
   in.checking = ReadAnsiAsUtf8(stream);
   in.codePage = stream.codePage;
+  in.plain = in.codePage != nullptr ? &PlainUnitsOf(*in.codePage) : nullptr;
 }
 
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {

@@ -36,13 +36,15 @@ struct ScanInput {
   size_t base = 0;
   bool utf16 = false;
   CodePageDecoder* codePage = nullptr;  // null: UTF-8
+  PlainCodePageUnits* plain = nullptr;  // the code page's, when there is one
   // ANSI input read as UTF-8 until proven otherwise: [0, validUpTo) is known
   // to be valid UTF-8 ending at a character boundary; `invalid` is set once an
   // invalid sequence is met at or after it.
   bool checking = false;
   size_t validUpTo = 0;
   bool invalid = false;
-  char16_t lower[128] = {};  // the locale's lower case of each ASCII character
+  char16_t lower[128] = {};   // the locale's lower case of each ASCII character
+  char16_t folded[128] = {};  // that lowered again, as the case-blind comparisons see it
   const ScanKernels* kernels = &ChosenScanKernels();
 };
 
@@ -77,8 +79,19 @@ struct OpeningHint {
   std::int32_t time = 0;
 };
 
+// The locale's answers to whether a unit is white space (IsWideSpace), kept
+// for the units a conversion has asked about: the locale stays the same
+// through one, and the units at the ends of caption lines repeat. A slot
+// holds the last unit asked about of those that share it; the empty slots
+// hold U+0000, which is not white space.
+struct SpaceCache {
+  char16_t unit[256] = {};
+  bool space[256] = {};
+};
+
 struct BlockScanner {
   ScanInput in;
+  SpaceCache spaces;
   TextStream* stream = nullptr;  // the same bytes, for the fallback reads
   WideBuffer tag;                // the tag being read, lowercased
   OpeningHint hint;

@@ -22,8 +22,6 @@ size_t MoveDown(WideString& text, size_t out, size_t from, size_t to) {
   return out + (to - from);
 }
 
-constexpr WideView kBreakTags[] = {u"<br>", u"</br>", u"<br/>"};
-
 void ReplaceTags(WideString& text, const WideView* breakTags, size_t count) {
   const size_t lastClose = text.rfind(u'>');
   if (lastClose == WideString::npos) return;

@@ -15,6 +15,9 @@ void ReplaceBreakTag(WideString& text, WideView breakTag);
 // other tag where it was.
 void ReplaceBreakTags(WideString& text);
 
+// The tags that break a line, in lowercase.
+constexpr WideView kBreakTags[] = {u"<br>", u"</br>", u"<br/>"};
+
 // True for "<br>", "</br>" and "<br/>" in any case.
 bool IsBreakTag(WideView tag);
 
@@ -24,10 +27,16 @@ bool IsBreakTag(WideView tag);
 // ';', are ordinary characters: "Tom &nbsp Jerry" keeps Jerry.
 void StripMarkup(WideString& text);
 
-// Narrows text[first, last) to its part between white space at either end.
+// Narrows text[first, last) to its part between white space at either end,
+// white space being what `isSpace` (IsWideSpace, or a cache of its answers)
+// says it is.
+template <typename IsSpace>
+void TrimRangeWith(const char16_t* text, size_t& first, size_t& last, IsSpace isSpace) {
+  while (first < last && isSpace(text[first])) ++first;
+  while (last > first && isSpace(text[last - 1])) --last;
+}
 inline void TrimRange(const char16_t* text, size_t& first, size_t& last) {
-  while (first < last && IsWideSpace(text[first])) ++first;
-  while (last > first && IsWideSpace(text[last - 1])) --last;
+  TrimRangeWith(text, first, last, IsWideSpace);
 }
 
 // Trims every line (LF-separated) and then the whole text; a line that trims

@@ -58,8 +58,8 @@ bool ScanSyncTimeAt(CharAt at, size_t length, std::int32_t& ms) {
   // number of digits saturates without overflow.
   constexpr std::int64_t kCap = std::int64_t{1} << 32;
   std::int64_t magnitude = 0;
-  for (char16_t c; i < length && (c = at(i)) >= u'0' && c <= u'9'; ++i) {
-    if (magnitude < kCap) magnitude = magnitude * 10 + (c - u'0');
+  for (unsigned digit; i < length && (digit = static_cast<unsigned>(at(i)) - u'0') <= 9; ++i) {
+    if (magnitude < kCap) magnitude = magnitude * 10 + digit;
   }
   if (i == digitsStart) return false;
   const std::int64_t value = negative ? -magnitude : magnitude;

@@ -111,6 +111,40 @@ TEST(CodePageDecoder, DecodesDoubleByteCharactersAndRecoversFromBadOnes) {
   EXPECT_EQ(DecodeCodePage(cp1258, withTone + 1, 1).codePoint, 0x0301u);
 }
 
+TEST(CodePageDecoder, PlainUnitsAreTheDecodersAnswers) {
+  // Every one- and two-byte sequence from a byte beyond ASCII: the table the
+  // bulk readers decode through gives the decoder's unit and length, or
+  // leaves the sequence to the decoder exactly where it gives something else
+  // (an invalid or incomplete sequence, ASCII, a character beyond U+FFFF).
+  for (const char* name : {"CP949", "CP932", "CP1252", "CP1258", "GB18030"}) {
+    CodePageDecoder& decoder = CodePageDecoderFor(name);
+    PlainCodePageUnits& plain = PlainUnitsOf(decoder);
+    size_t taken = 0;
+    for (unsigned lead = 0x80; lead < 256; ++lead) {
+      for (unsigned trail = 0; trail < 256; ++trail) {
+        const unsigned char bytes[2] = {static_cast<unsigned char>(lead),
+                                        static_cast<unsigned char>(trail)};
+        for (size_t available = 1; available <= 2; ++available) {
+          char16_t unit = 0;
+          const size_t length = PlainCodePageLength(decoder, plain, bytes, available, unit);
+          const DecodedChar d = DecodeCodePage(decoder, bytes, available);
+          const bool plainAnswer =
+              d.codePoint >= 0x80 && d.codePoint < 0xFFFF && d.length <= 2 &&
+              !(d.codePoint == 0xFFFD && d.length == 1 &&
+                (decoder.single[lead] == kInvalid || decoder.single[lead] == kIncomplete));
+          ASSERT_EQ(length, plainAnswer ? d.length : 0u)
+              << name << " " << std::hex << lead << " " << trail << " of " << available;
+          if (length != 0) {
+            EXPECT_EQ(unit, d.codePoint) << name << " " << std::hex << lead;
+          }
+          taken += length != 0;
+        }
+      }
+    }
+    EXPECT_GT(taken, 0u) << name;
+  }
+}
+
 TEST(TextStream, MovesClearTheEndIndicator) {
   TextStream stream;
   OpenTextStreamOverBytes(stream, "ab", StreamMode::AnsiText);

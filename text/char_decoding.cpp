@@ -51,7 +51,29 @@ std::array<std::uint32_t, 256>& PairTable(CodePageDecoder& decoder, unsigned cha
   return *table;
 }
 
+// A decoder's answer as a plain unit (PlainCodePageUnits), or 0.
+char16_t PlainUnit(std::uint32_t answer) {
+  return answer >= 0x80 && answer < kEndOfInput ? static_cast<char16_t>(answer) : 0;
+}
+
 }  // namespace
+
+PlainCodePageUnits& PlainUnitsOf(CodePageDecoder& decoder) {
+  if (!decoder.plain) {
+    if (decoder.single[0] == kNotAsked) OpenConverter(decoder);
+    decoder.plain = std::make_unique<PlainCodePageUnits>();  // all 0: nothing filled yet
+    for (unsigned b = 0x80; b < 256; ++b) decoder.plain->single[b] = PlainUnit(decoder.single[b]);
+  }
+  return *decoder.plain;
+}
+
+void FillPlainRow(CodePageDecoder& decoder, unsigned char lead) {
+  PlainCodePageUnits& plain = PlainUnitsOf(decoder);
+  plain.rowFilled[lead] = true;
+  if (decoder.single[lead] != kIncomplete) return;  // no two-byte character begins with it
+  const std::array<std::uint32_t, 256>& row = PairTable(decoder, lead);
+  for (unsigned t = 0; t < 256; ++t) plain.pairs[size_t{lead} << 8 | t] = PlainUnit(row[t]);
+}
 
 DecodedChar DecodeUtf8(const unsigned char* p, size_t available) {
   const unsigned char b0 = p[0];

@@ -91,6 +91,8 @@ void UseSystemConverter(const SystemConverterCalls& calls);
 // Marks the single-byte table of a decoder whose converter is not open yet.
 constexpr std::uint32_t kNotAsked = 0xFFFFFFFDu;
 
+struct PlainCodePageUnits;
+
 // A code page decoder: the system answers for each byte sequence once, and
 // the answers are kept in tables, so that decoding is a lookup. Each
 // character is decoded on its own, with no composition across characters.
@@ -110,6 +112,7 @@ struct CodePageDecoder {
   bool utf8 = false;  // the code page is UTF-8 itself (65001 on Windows): read as UTF-8
   std::array<std::uint32_t, 256> single;
   std::array<std::unique_ptr<std::array<std::uint32_t, 256>>, 256> pairs;
+  std::unique_ptr<PlainCodePageUnits> plain;  // made when a bulk reader first asks
 };
 
 // The decoder for a code page name, made on first use and kept for the life
@@ -119,5 +122,43 @@ CodePageDecoder& CodePageDecoderFor(const std::string& codePage);
 
 // Decodes the character at `p` (`available` > 0 bytes) in the decoder's code page.
 DecodedChar DecodeCodePage(CodePageDecoder& decoder, const unsigned char* p, size_t available);
+
+// The characters of a code page that the bulk readers take inline, as the
+// units DecodeCodePage gives them: those of one or two bytes that decode to a
+// unit beyond ASCII other than U+FFFF. Anything else is 0 here (ASCII, an
+// invalid or incomplete sequence, a character beyond U+FFFF) and left to
+// DecodeCodePage. The two-byte characters are filled from the decoder's
+// tables one lead byte at a time, as the lead bytes turn up.
+struct PlainCodePageUnits {
+  std::array<char16_t, 256> single;
+  std::array<bool, 256> rowFilled;    // pairs[lead * 256 + ...] holds the lead byte's characters
+  std::array<char16_t, 65536> pairs;  // by lead * 256 + trail
+};
+
+// The decoder's plain units, made (and the converter opened) on first use.
+PlainCodePageUnits& PlainUnitsOf(CodePageDecoder& decoder);
+void FillPlainRow(CodePageDecoder& decoder, unsigned char lead);
+
+// The length of the plain character at `p` (`available` > 0 bytes, the first
+// beyond ASCII), with its unit in `unit`; 0 when it is not one.
+inline size_t PlainCodePageLength(CodePageDecoder& decoder, PlainCodePageUnits& plain,
+                                  const unsigned char* p, size_t available, char16_t& unit) {
+  const unsigned char lead = p[0];
+  const char16_t one = plain.single[lead];
+  if (one != 0) {
+    unit = one;
+    return 1;
+  }
+  if (available < 2) return 0;
+  char16_t two = plain.pairs[size_t{lead} << 8 | p[1]];
+  if (two == 0) {
+    if (plain.rowFilled[lead]) return 0;
+    FillPlainRow(decoder, lead);
+    two = plain.pairs[size_t{lead} << 8 | p[1]];
+    if (two == 0) return 0;
+  }
+  unit = two;
+  return 2;
+}
 
 #endif  // LUMENTRACE_TEXT_CHAR_DECODING_H_
