@@ -27,19 +27,25 @@ int OpenRegularFile(const NativePath& name, struct stat& st) {
   return descriptor;
 }
 
+// The byte at the start of the open file, 0 when it is empty, -1 when the read fails.
+int FirstByteOf(int descriptor) {
+  unsigned char first = 0;
+  ssize_t n;
+  do {
+    n = pread(descriptor, &first, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -1 : first;
+}
+
 }  // namespace
 
 int ReadFirstByte(WideView path) {
   struct stat st;
   const int descriptor = OpenRegularFile(ToNativePath(path), st);
   if (descriptor < 0) return -1;
-  unsigned char first = 0;
-  ssize_t n;
-  do {
-    n = read(descriptor, &first, 1);
-  } while (n < 0 && errno == EINTR);
+  const int first = FirstByteOf(descriptor);
   close(descriptor);
-  return n < 0 ? -1 : first;
+  return first;
 }
 
 struct NativeInput {
@@ -52,17 +58,39 @@ void NativeInputDeleter::operator()(NativeInput* native) const {
   delete native;
 }
 
-bool OpenInputFile(InputFile& file, WideView path) {
-  file.native.reset();
-  struct stat st;
-  const int descriptor = OpenRegularFile(ToNativePath(path), st);
-  if (descriptor < 0) return false;
+namespace {
+
+// The open regular file `descriptor` (of the size in `st`) as `file`'s input;
+// false, with the descriptor closed, when its size cannot be an input's.
+bool AdoptInput(InputFile& file, int descriptor, const struct stat& st) {
   if (st.st_size < 0) {
     close(descriptor);
     return false;
   }
   file.native.reset(new NativeInput{descriptor, static_cast<size_t>(st.st_size)});
   return true;
+}
+
+}  // namespace
+
+bool OpenInputFile(InputFile& file, WideView path) {
+  file.native.reset();
+  struct stat st;
+  const int descriptor = OpenRegularFile(ToNativePath(path), st);
+  return descriptor >= 0 && AdoptInput(file, descriptor, st);
+}
+
+int OpenInputWithFirstByte(InputFile& file, WideView path) {
+  file.native.reset();
+  struct stat st;
+  const int descriptor = OpenRegularFile(ToNativePath(path), st);
+  if (descriptor < 0) return -1;
+  const int first = FirstByteOf(descriptor);
+  if (first < 0) {
+    close(descriptor);
+    return -1;
+  }
+  return AdoptInput(file, descriptor, st) ? first : -2;
 }
 
 ByteSource InputFileSource(InputFile& file) {

@@ -120,10 +120,24 @@ void ClearPending() {
 
 // ---- Names, folders and files ----
 
+// Random numbers fetched from the system a batch at a time, each used once:
+// one call serves many files. 0 when the system gave none.
+unsigned int NextRandom() {
+  static unsigned int batch[64];
+  static size_t left = 0;
+  if (left == 0) {
+    if (getrandom(batch, sizeof batch, 0) != static_cast<ssize_t>(sizeof batch)) return 0;
+    left = sizeof batch / sizeof batch[0];
+  }
+  const unsigned int random = batch[--left];
+  batch[left] = 0;  // not to be read again
+  return random;
+}
+
 // A name nobody can guess, so that nobody can prepare one in its place.
 std::string TempNameCandidate() {
-  unsigned int random = 0;
-  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+  unsigned int random = NextRandom();
+  if (random == 0) {
     static unsigned int counter = 0;
     random = static_cast<unsigned int>(getpid()) * 2654435761u ^
              static_cast<unsigned int>(std::time(nullptr)) ^ (++counter * 40503u) ^

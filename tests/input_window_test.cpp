@@ -225,3 +225,41 @@ TEST(InputFile, ReadsTheFileAsItWasWhenOpened) {
   EXPECT_FALSE(OpenInputFile(file, WideString(u"input_file_test.smi")));
   EXPECT_FALSE(OpenInputFile(file, WideString(u".")));
 }
+
+// The probe and the open in one: the byte given is the first byte of the file
+// left open, and a file that cannot be probed leaves nothing open.
+TEST(InputFile, OpenWithFirstByteGivesTheOpenFilesFirstByte) {
+  const char* name = "input_first_byte_test.smi";
+  const struct {
+    const char* what;
+    std::string bytes;
+    int first;
+  } cases[] = {
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF<SAMI>", 0xEF},
+      {"UTF-16LE byte-order mark", std::string("\xFF\xFE<\0", 4), 0xFF},
+      {"plain text", "<SAMI>", '<'},
+      {"a NUL first", std::string("\0x", 2), 0},
+      {"empty", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      std::ofstream out(name, std::ios::binary | std::ios::trunc);
+      out << c.bytes;
+    }
+    InputFile file;
+    ASSERT_EQ(OpenInputWithFirstByte(file, WideString(u"input_first_byte_test.smi")), c.first);
+    ASSERT_TRUE(file.native);
+    // The probe's read moved nothing: the input still starts at its first byte.
+    const ByteSource source = InputFileSource(file);
+    unsigned char buffer[32] = {};
+    const std::int64_t n = source.read(source.context, 0, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(n)), c.bytes);
+  }
+  std::remove(name);
+  InputFile file;
+  EXPECT_EQ(OpenInputWithFirstByte(file, WideString(u"input_first_byte_test.smi")), -1);
+  EXPECT_FALSE(file.native);
+  EXPECT_EQ(OpenInputWithFirstByte(file, WideString(u".")), -1);
+  EXPECT_FALSE(file.native);
+}
