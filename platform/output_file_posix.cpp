@@ -273,20 +273,31 @@ int CreateBuffer() {
               kTempMode);
 }
 
-bool CreateTemp(NativeOutput& out) {
-  if (!gNamedOnly && ProcFdAvailable()) {
-    // Created as any new file is (umask, default access list): unnamed,
-    // nobody else can open it meanwhile.
-    const int descriptor = openat(out.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
-                                  out.target < 0 ? kNewFileMode : kTempMode);
-    if (descriptor >= 0) {
-      out.descriptor = descriptor;
-      out.unnamed = true;
-      return true;
-    }
-    // Not supported here: fall back to a named file. Not allowed: that says it all.
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return false;
+// What an attempt at an unnamed temporary file gave.
+enum class Unnamed { kNotTried, kCreated, kUnsupported, kRefused };
+
+Unnamed TryUnnamedTemp(NativeOutput& out) {
+  if (gNamedOnly || !ProcFdAvailable()) return Unnamed::kUnsupported;
+  // Created as any new file is (umask, default access list): unnamed,
+  // nobody else can open it meanwhile.
+  const int descriptor = openat(out.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                                out.target < 0 ? kNewFileMode : kTempMode);
+  if (descriptor >= 0) {
+    out.descriptor = descriptor;
+    out.unnamed = true;
+    return Unnamed::kCreated;
   }
+  // Not supported here: a named file may do. Not allowed: that says it all.
+  return errno == EACCES || errno == EPERM || errno == EROFS ? Unnamed::kRefused
+                                                             : Unnamed::kUnsupported;
+}
+
+// `unnamed`: what an earlier attempt at an unnamed file gave (errno still
+// says why when it was refused).
+bool CreateTemp(NativeOutput& out, Unnamed unnamed) {
+  if (unnamed == Unnamed::kNotTried) unnamed = TryUnnamedTemp(out);
+  if (unnamed == Unnamed::kCreated) return true;
+  if (unnamed == Unnamed::kRefused) return false;
   // A named file in a folder where it could not be removed again is not made.
   if (FolderIsAppendOnly(out.folder)) {
     errno = EPERM;
@@ -477,7 +488,23 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   out->targetName = walked.name;
   out->original = walked.info;
   walked = WalkedPath();  // now owned by `out`
-  if (out->targetName == "." || IsPseudoFileSystem(out->folder)) return false;
+  if (out->targetName == ".") return false;
+  Unnamed unnamed = Unnamed::kNotTried;
+  if (out->target < 0) {
+    // A new file: none of the kernel's pseudo file systems can hold an
+    // unnamed file, so one made in the folder says the folder is a data
+    // one; only where none can be made is the file system asked.
+    unnamed = TryUnnamedTemp(*out);
+    if (unnamed == Unnamed::kCreated) {
+      file.native = std::move(out);
+      return true;
+    }
+    const int error = errno;
+    if (IsPseudoFileSystem(out->folder)) return false;
+    errno = error;
+  } else if (IsPseudoFileSystem(out->folder)) {
+    return false;
+  }
   FolderState folder;
   if (out->target >= 0) {
     // A directory, FIFO, socket or device is never opened: a FIFO would hold
@@ -495,7 +522,7 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   // A replacement could not be renamed into an append-only folder, nor its
   // temporary file removed again: such a target is rewritten in place.
   const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder, folder);
-  if (!replaceable || !CreateTemp(*out)) {
+  if (!replaceable || !CreateTemp(*out, unnamed)) {
     // The folder may not be changed but the file may be written (or, in an
     // append-only folder, created): rewrite it in place.
     if (replaceable && errno != EACCES && errno != EPERM) return false;
