@@ -26,7 +26,7 @@ void Fill(InputWindow& window) {
 }
 
 // Takes the input's first bytes from the source, when it has them, as the
-// buffer's first contents.
+// buffer's first contents, and reads on as a first fill would.
 void TakeStart(InputWindow& window) {
   size_t size = 0;
   size_t capacity = 0;
@@ -41,6 +41,7 @@ void TakeStart(InputWindow& window) {
   window.capacity = capacity;
   window.base = 0;
   window.size = size;
+  Fill(window);
 }
 
 }  // namespace
