@@ -489,21 +489,20 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   out->original = walked.info;
   walked = WalkedPath();  // now owned by `out`
   if (out->targetName == ".") return false;
-  Unnamed unnamed = Unnamed::kNotTried;
-  if (out->target < 0) {
-    // A new file: none of the kernel's pseudo file systems can hold an
-    // unnamed file, so one made in the folder says the folder is a data
-    // one; only where none can be made is the file system asked.
-    unnamed = TryUnnamedTemp(*out);
-    if (unnamed == Unnamed::kCreated) {
-      file.native = std::move(out);
-      return true;
-    }
+  // The unnamed temporary file comes first: none of the kernel's pseudo file
+  // systems can hold one, so one made in the folder says the folder is a
+  // data one, and only where none can be made is the file system asked.
+  // Should the target be refused below, the file goes with its descriptor
+  // and leaves nothing behind.
+  const Unnamed unnamed = TryUnnamedTemp(*out);
+  if (unnamed != Unnamed::kCreated) {
     const int error = errno;
     if (IsPseudoFileSystem(out->folder)) return false;
     errno = error;
-  } else if (IsPseudoFileSystem(out->folder)) {
-    return false;
+  }
+  if (out->target < 0 && unnamed == Unnamed::kCreated) {
+    file.native = std::move(out);
+    return true;
   }
   FolderState folder;
   if (out->target >= 0) {
@@ -522,6 +521,11 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   // A replacement could not be renamed into an append-only folder, nor its
   // temporary file removed again: such a target is rewritten in place.
   const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder, folder);
+  if (!replaceable && unnamed == Unnamed::kCreated) {
+    close(out->descriptor);
+    out->descriptor = -1;
+    out->unnamed = false;
+  }
   if (!replaceable || !CreateTemp(*out, unnamed)) {
     // The folder may not be changed but the file may be written (or, in an
     // append-only folder, created): rewrite it in place.
