@@ -32,13 +32,15 @@ SourceEncoding DetectEncoding(WideView path) {
 
 int ConvertFile(const WideString& path) {
   if (!HasSamiExtension(path)) return 0;
-  const SourceEncoding encoding = DetectEncoding(path);
-  if (encoding == EncodingUnreadable) {
+  // The probe and the input are one open where the system allows it.
+  InputFile input;
+  const int first = OpenInputWithFirstByte(input, path);
+  if (first == -1) {
     PrintToConsole(u"[ERROR] The data file could not be opened\n");
     return -1;
   }
-  InputFile input;
-  if (!OpenInputFile(input, path)) return -1;
+  if (first < 0) return -1;
+  const SourceEncoding encoding = EncodingOfFirstByte(first);
   OutputFile output;
   if (!CreateOutputFile(output, OutputPathFor(path))) return -1;
 

@@ -27,6 +27,15 @@ struct InputFile {
 // regular file. Other programs may read and write it meanwhile (see below).
 bool OpenInputFile(InputFile& file, WideView path);
 
+// Opens `path` as OpenInputFile does and reads its first byte, as
+// ReadFirstByte does: the first byte (0 for an empty file) with `file` open,
+// -1 when ReadFirstByte would give -1 (nothing is left open), or -2 when the
+// first byte could be read but the file not opened for reading. On POSIX
+// systems one open serves both, so the byte read is the first byte of the
+// very file then read; on Windows the file is first opened without sharing
+// (see ReadFirstByte), closed, and then opened for reading.
+int OpenInputWithFirstByte(InputFile& file, WideView path);
+
 // The open file as a source of bytes (text/input_window.h). Its input is the
 // file's bytes up to the size the file had when it was opened: a file that
 // grows meanwhile is read as it was; one that shrinks ends where a read finds

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
@@ -27,42 +28,90 @@ int OpenRegularFile(const NativePath& name, struct stat& st) {
   return descriptor;
 }
 
+// The byte at the start of the open file, 0 when it is empty, -1 when the read fails.
+int FirstByteOf(int descriptor) {
+  unsigned char first = 0;
+  ssize_t n;
+  do {
+    n = pread(descriptor, &first, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -1 : first;
+}
+
 }  // namespace
 
 int ReadFirstByte(WideView path) {
   struct stat st;
   const int descriptor = OpenRegularFile(ToNativePath(path), st);
   if (descriptor < 0) return -1;
-  unsigned char first = 0;
-  ssize_t n;
-  do {
-    n = read(descriptor, &first, 1);
-  } while (n < 0 && errno == EINTR);
+  const int first = FirstByteOf(descriptor);
   close(descriptor);
-  return n < 0 ? -1 : first;
+  return first;
 }
 
 struct NativeInput {
   int descriptor = -1;
   size_t size = 0;  // when opened
+  // The file's first bytes, read with its first byte, until the window takes them.
+  unsigned char* start = nullptr;  // from std::malloc, kWindowBytes long
+  size_t startSize = 0;
 };
 
 void NativeInputDeleter::operator()(NativeInput* native) const {
   if (native->descriptor >= 0) close(native->descriptor);
+  std::free(native->start);
   delete native;
 }
 
-bool OpenInputFile(InputFile& file, WideView path) {
-  file.native.reset();
-  struct stat st;
-  const int descriptor = OpenRegularFile(ToNativePath(path), st);
-  if (descriptor < 0) return false;
+namespace {
+
+// The open regular file `descriptor` (of the size in `st`) as `file`'s input;
+// false, with the descriptor closed, when its size cannot be an input's.
+bool AdoptInput(InputFile& file, int descriptor, const struct stat& st) {
   if (st.st_size < 0) {
     close(descriptor);
     return false;
   }
   file.native.reset(new NativeInput{descriptor, static_cast<size_t>(st.st_size)});
   return true;
+}
+
+}  // namespace
+
+bool OpenInputFile(InputFile& file, WideView path) {
+  file.native.reset();
+  struct stat st;
+  const int descriptor = OpenRegularFile(ToNativePath(path), st);
+  return descriptor >= 0 && AdoptInput(file, descriptor, st);
+}
+
+int OpenInputWithFirstByte(InputFile& file, WideView path) {
+  file.native.reset();
+  struct stat st;
+  const int descriptor = OpenRegularFile(ToNativePath(path), st);
+  if (descriptor < 0) return -1;
+  if (!AdoptInput(file, descriptor, st)) return -2;
+  NativeInput& input = *file.native;
+  // The first byte comes with as much of the file as the conversion's window
+  // would read first, so that the one read serves both (an empty file needs none).
+  if (input.size == 0) return 0;
+  input.start = static_cast<unsigned char*>(std::malloc(kWindowBytes));
+  if (input.start == nullptr) {
+    const int first = FirstByteOf(descriptor);
+    if (first < 0) file.native.reset();
+    return first;
+  }
+  const size_t want = std::min(input.size, kWindowBytes);
+  ssize_t n;
+  do {
+    n = pread(descriptor, input.start, want, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    file.native.reset();
+    return -1;
+  }
+  input.startSize = static_cast<size_t>(n);
+  return n == 0 ? 0 : input.start[0];
 }
 
 ByteSource InputFileSource(InputFile& file) {
@@ -79,6 +128,15 @@ ByteSource InputFileSource(InputFile& file) {
       if (n >= 0) return n;
       if (errno != EINTR) return -1;
     }
+  };
+  source.takeStart = [](void* context, size_t* size, size_t* capacity) -> unsigned char* {
+    NativeInput& input = *static_cast<NativeInput*>(context);
+    unsigned char* start = input.start;
+    *size = input.startSize;
+    *capacity = start == nullptr ? 0 : kWindowBytes;
+    input.start = nullptr;
+    input.startSize = 0;
+    return start;
   };
   return source;
 }

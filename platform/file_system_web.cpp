@@ -17,6 +17,11 @@ bool OpenInputFile(InputFile& file, WideView) {
   return false;
 }
 
+int OpenInputWithFirstByte(InputFile& file, WideView) {
+  file.native.reset();
+  return -1;
+}
+
 ByteSource InputFileSource(InputFile&) {
   return ByteSource();
 }

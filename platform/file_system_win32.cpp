@@ -67,6 +67,15 @@ bool OpenInputFile(InputFile& file, WideView path) {
   return true;
 }
 
+int OpenInputWithFirstByte(InputFile& file, WideView path) {
+  // Two opens: the first, without sharing, refuses a file another program is
+  // still writing; the input itself must share writing (see above).
+  file.native.reset();
+  const int first = ReadFirstByte(path);
+  if (first < 0) return -1;
+  return OpenInputFile(file, path) ? first : -2;
+}
+
 ByteSource InputFileSource(InputFile& file) {
   ByteSource source;
   source.context = file.native.get();

@@ -67,11 +67,17 @@ WideString WidenFromLocale(std::string_view narrow) {
 }
 
 std::string NarrowToLocale(WideView text) {
-  std::string out;
+  // ASCII is the same byte in every codeset a locale may have: a path's
+  // ASCII start (most often all of it) is copied as it is.
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return out;
   out.reserve(text.size());
   std::mbstate_t state{};
   char bytes[MB_LEN_MAX];
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = ascii; i < text.size(); ++i) {
     const char16_t unit = text[i];
     if (unit < 0x80) {
       out.push_back(static_cast<char>(unit));

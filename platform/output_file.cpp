@@ -3,6 +3,10 @@
 namespace {
 
 constexpr size_t kFlushSize = 1 << 16;
+// A write at least this long, with nothing buffered before it, goes out as it
+// is: copying it first would only delay the same write. Writers that hand
+// over whole blocks (the SRT writer does) thus never pay for the copy.
+constexpr size_t kDirectSize = 1 << 12;
 
 void Flush(OutputFile& file) {
   if (!file.failed && !file.buffer.empty() &&
@@ -18,9 +22,7 @@ bool CreateOutputFile(OutputFile& file, WideView path) {
   file.memory = nullptr;
   file.failed = false;
   file.buffer.clear();
-  if (!CreateNativeOutput(file, path)) return false;
-  file.buffer.reserve(kFlushSize * 2);
-  return true;
+  return CreateNativeOutput(file, path);
 }
 
 void CreateOutputInMemory(OutputFile& file, std::string& bytes) {
@@ -35,11 +37,11 @@ void WriteOutputBytes(OutputFile& file, const char* bytes, size_t size) {
     file.memory->append(bytes, size);
     return;
   }
-  if (file.buffer.empty() && size >= kFlushSize) {
-    // A large block goes out as it is, without a copy.
+  if (file.buffer.empty() && size >= kDirectSize) {
     if (!file.failed && !WriteNativeOutput(*file.native, bytes, size)) file.failed = true;
     return;
   }
+  if (file.buffer.capacity() < kFlushSize * 2) file.buffer.reserve(kFlushSize * 2);
   file.buffer.append(bytes, size);
   if (file.buffer.size() >= kFlushSize) Flush(file);
 }

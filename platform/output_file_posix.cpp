@@ -120,10 +120,24 @@ void ClearPending() {
 
 // ---- Names, folders and files ----
 
+// Random numbers fetched from the system a batch at a time, each used once:
+// one call serves many files. 0 when the system gave none.
+unsigned int NextRandom() {
+  static unsigned int batch[64];
+  static size_t left = 0;
+  if (left == 0) {
+    if (getrandom(batch, sizeof batch, 0) != static_cast<ssize_t>(sizeof batch)) return 0;
+    left = sizeof batch / sizeof batch[0];
+  }
+  const unsigned int random = batch[--left];
+  batch[left] = 0;  // not to be read again
+  return random;
+}
+
 // A name nobody can guess, so that nobody can prepare one in its place.
 std::string TempNameCandidate() {
-  unsigned int random = 0;
-  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+  unsigned int random = NextRandom();
+  if (random == 0) {
     static unsigned int counter = 0;
     random = static_cast<unsigned int>(getpid()) * 2654435761u ^
              static_cast<unsigned int>(std::time(nullptr)) ^ (++counter * 40503u) ^
@@ -259,20 +273,31 @@ int CreateBuffer() {
               kTempMode);
 }
 
-bool CreateTemp(NativeOutput& out) {
-  if (!gNamedOnly && ProcFdAvailable()) {
-    // Created as any new file is (umask, default access list): unnamed,
-    // nobody else can open it meanwhile.
-    const int descriptor = openat(out.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
-                                  out.target < 0 ? kNewFileMode : kTempMode);
-    if (descriptor >= 0) {
-      out.descriptor = descriptor;
-      out.unnamed = true;
-      return true;
-    }
-    // Not supported here: fall back to a named file. Not allowed: that says it all.
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return false;
+// What an attempt at an unnamed temporary file gave.
+enum class Unnamed { kNotTried, kCreated, kUnsupported, kRefused };
+
+Unnamed TryUnnamedTemp(NativeOutput& out) {
+  if (gNamedOnly || !ProcFdAvailable()) return Unnamed::kUnsupported;
+  // Created as any new file is (umask, default access list): unnamed,
+  // nobody else can open it meanwhile.
+  const int descriptor = openat(out.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                                out.target < 0 ? kNewFileMode : kTempMode);
+  if (descriptor >= 0) {
+    out.descriptor = descriptor;
+    out.unnamed = true;
+    return Unnamed::kCreated;
   }
+  // Not supported here: a named file may do. Not allowed: that says it all.
+  return errno == EACCES || errno == EPERM || errno == EROFS ? Unnamed::kRefused
+                                                             : Unnamed::kUnsupported;
+}
+
+// `unnamed`: what an earlier attempt at an unnamed file gave (errno still
+// says why when it was refused).
+bool CreateTemp(NativeOutput& out, Unnamed unnamed) {
+  if (unnamed == Unnamed::kNotTried) unnamed = TryUnnamedTemp(out);
+  if (unnamed == Unnamed::kCreated) return true;
+  if (unnamed == Unnamed::kRefused) return false;
   // A named file in a folder where it could not be removed again is not made.
   if (FolderIsAppendOnly(out.folder)) {
     errno = EPERM;
@@ -463,7 +488,22 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   out->targetName = walked.name;
   out->original = walked.info;
   walked = WalkedPath();  // now owned by `out`
-  if (out->targetName == "." || IsPseudoFileSystem(out->folder)) return false;
+  if (out->targetName == ".") return false;
+  // The unnamed temporary file comes first: none of the kernel's pseudo file
+  // systems can hold one, so one made in the folder says the folder is a
+  // data one, and only where none can be made is the file system asked.
+  // Should the target be refused below, the file goes with its descriptor
+  // and leaves nothing behind.
+  const Unnamed unnamed = TryUnnamedTemp(*out);
+  if (unnamed != Unnamed::kCreated) {
+    const int error = errno;
+    if (IsPseudoFileSystem(out->folder)) return false;
+    errno = error;
+  }
+  if (out->target < 0 && unnamed == Unnamed::kCreated) {
+    file.native = std::move(out);
+    return true;
+  }
   FolderState folder;
   if (out->target >= 0) {
     // A directory, FIFO, socket or device is never opened: a FIFO would hold
@@ -481,7 +521,12 @@ bool CreateNativeOutput(OutputFile& file, WideView widePath) {
   // A replacement could not be renamed into an append-only folder, nor its
   // temporary file removed again: such a target is rewritten in place.
   const bool replaceable = out->target < 0 || !FolderIsAppendOnly(out->folder, folder);
-  if (!replaceable || !CreateTemp(*out)) {
+  if (!replaceable && unnamed == Unnamed::kCreated) {
+    close(out->descriptor);
+    out->descriptor = -1;
+    out->unnamed = false;
+  }
+  if (!replaceable || !CreateTemp(*out, unnamed)) {
     // The folder may not be changed but the file may be written (or, in an
     // append-only folder, created): rewrite it in place.
     if (replaceable && errno != EACCES && errno != EPERM) return false;

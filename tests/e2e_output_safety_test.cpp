@@ -465,6 +465,41 @@ TEST(OutputFileTemporary, NamedOneIsRemovedOnASignal) {
   UseNamedTemporaryFiles(false);
 }
 
+// Writes of every size, small ones buffered and long ones written as they
+// come, reach the file in the order they were made, also after a restart.
+TEST(OutputFileWrites, ReachTheFileInTheirOrder) {
+  const std::string small = "abc";
+  const std::string mid(5000, 'm');
+  const std::string large(70000, 'L');
+  const std::vector<std::vector<const std::string*>> sequences = {
+      {&large},
+      {&mid, &small},
+      {&small, &mid, &small},
+      {&small, &large, &mid, &large, &small},
+      {&mid, &mid, &mid, &small, &mid},
+  };
+  for (bool restart : {false, true}) {
+    for (size_t k = 0; k < sequences.size(); ++k) {
+      SCOPED_TRACE("sequence " + std::to_string(k) + (restart ? ", restarted" : ""));
+      TempDir dir;
+      OutputFile file;
+      ASSERT_TRUE(CreateOutputFile(file, WidenFromLocale(dir / "film.srt")));
+      if (restart) {
+        WriteOutputBytes(file, large.data(), large.size());
+        WriteOutputBytes(file, small.data(), small.size());
+        ASSERT_TRUE(RestartOutput(file));
+      }
+      std::string expected;
+      for (const std::string* piece : sequences[k]) {
+        WriteOutputBytes(file, piece->data(), piece->size());
+        expected += *piece;
+      }
+      ASSERT_TRUE(CommitOutputFile(file));
+      EXPECT_TRUE(ReadFile(dir / "film.srt") == expected);
+    }
+  }
+}
+
 // The existing .srt is swapped, over and over, with a link to a FIFO that a
 // reader holds open (so opening it for writing would work at once). The
 // output is never opened by a name that may have changed meanwhile, so the

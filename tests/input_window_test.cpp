@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -96,12 +97,24 @@ TEST(InputWindow, LongBlocksLongRunsAndLateChoicesReadAsTheWholeInput) {
     for (size_t w = kMaxCharBytes; w <= 40; ++w) windows.push_back(w);
     windows.insert(windows.end(), {64, 255, 1000, 4096, kWindowBytes});
     for (const size_t window : windows) {
-      StringSource file;
-      file.bytes = smi;
-      std::int32_t cues = 0;
-      ASSERT_EQ(ConvertWindowed(file, window, &cues), expected)
-          << "window " << window << ", input " << smi.substr(0, 60);
-      EXPECT_GE(cues, 0);
+      // The input's start handed over as read already: none of it, one byte,
+      // a part of it in a buffer larger or smaller than the window, or all of it.
+      const std::pair<size_t, size_t> starts[] = {{0, 0},
+                                                  {1, window},
+                                                  {smi.size() / 2, 2 * window},
+                                                  {window / 2, kMaxCharBytes},
+                                                  {smi.size(), smi.size() + 1}};
+      for (const auto& start : starts) {
+        StringSource file;
+        file.bytes = smi;
+        file.startBytes = start.first;
+        file.startCapacity = start.second;
+        std::int32_t cues = 0;
+        ASSERT_EQ(ConvertWindowed(file, window, &cues), expected)
+            << "window " << window << ", start " << start.first << " in " << start.second
+            << ", input " << smi.substr(0, 60);
+        EXPECT_GE(cues, 0);
+      }
     }
   }
 }
@@ -224,4 +237,54 @@ TEST(InputFile, ReadsTheFileAsItWasWhenOpened) {
   std::remove(name);
   EXPECT_FALSE(OpenInputFile(file, WideString(u"input_file_test.smi")));
   EXPECT_FALSE(OpenInputFile(file, WideString(u".")));
+}
+
+// The probe and the open in one: the byte given is the first byte of the file
+// left open, and a file that cannot be probed leaves nothing open.
+TEST(InputFile, OpenWithFirstByteGivesTheOpenFilesFirstByte) {
+  const char* name = "input_first_byte_test.smi";
+  const struct {
+    const char* what;
+    std::string bytes;
+    int first;
+  } cases[] = {
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF<SAMI>", 0xEF},
+      {"UTF-16LE byte-order mark", std::string("\xFF\xFE<\0", 4), 0xFF},
+      {"plain text", "<SAMI>", '<'},
+      {"a NUL first", std::string("\0x", 2), 0},
+      {"empty", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      std::ofstream out(name, std::ios::binary | std::ios::trunc);
+      out << c.bytes;
+    }
+    InputFile file;
+    ASSERT_EQ(OpenInputWithFirstByte(file, WideString(u"input_first_byte_test.smi")), c.first);
+    ASSERT_TRUE(file.native);
+    // The probe's read moved nothing: the input still starts at its first byte.
+    const ByteSource source = InputFileSource(file);
+    unsigned char buffer[32] = {};
+    const std::int64_t n = source.read(source.context, 0, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(n)), c.bytes);
+    // Bytes read with the first one are handed over once, and are the file's.
+    if (source.takeStart != nullptr) {
+      size_t size = 0;
+      size_t capacity = 0;
+      unsigned char* start = source.takeStart(source.context, &size, &capacity);
+      if (start != nullptr) {
+        EXPECT_LE(size, capacity);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(start), size), c.bytes);
+        std::free(start);
+      }
+      EXPECT_EQ(source.takeStart(source.context, &size, &capacity), nullptr);
+    }
+  }
+  std::remove(name);
+  InputFile file;
+  EXPECT_EQ(OpenInputWithFirstByte(file, WideString(u"input_first_byte_test.smi")), -1);
+  EXPECT_FALSE(file.native);
+  EXPECT_EQ(OpenInputWithFirstByte(file, WideString(u".")), -1);
+  EXPECT_FALSE(file.native);
 }

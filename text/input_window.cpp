@@ -25,6 +25,25 @@ void Fill(InputWindow& window) {
   }
 }
 
+// Takes the input's first bytes from the source, when it has them, as the
+// buffer's first contents, and reads on as a first fill would.
+void TakeStart(InputWindow& window) {
+  size_t size = 0;
+  size_t capacity = 0;
+  unsigned char* start = window.source.takeStart(window.source.context, &size, &capacity);
+  window.source.takeStart = nullptr;
+  if (start == nullptr) return;
+  if (capacity == 0 || size > capacity) {
+    std::free(start);
+    return;
+  }
+  window.buffer.reset(start);
+  window.capacity = capacity;
+  window.base = 0;
+  window.size = size;
+  Fill(window);
+}
+
 }  // namespace
 
 void OpenWindowOverBytes(InputWindow& window, std::string bytes) {
@@ -42,6 +61,7 @@ void OpenWindowOverSource(InputWindow& window, ByteSource source, size_t windowB
 
 void HoldInput(InputWindow& window, size_t from, size_t to) {
   if (window.source.read == nullptr) return;
+  if (window.capacity == 0 && window.source.takeStart != nullptr) TakeStart(window);
   const size_t heldEnd = window.base + window.size;
   const size_t wanted = std::max(from, std::min(to, window.end));
   if (from >= window.base && wanted <= heldEnd && window.capacity != 0) return;

@@ -26,6 +26,12 @@ struct ByteSource {
   // Reads at most `size` bytes from byte `offset` into `buffer`. Returns the
   // number read, 0 at (or past) the end of the input, or -1 on failure.
   std::int64_t (*read)(void* context, size_t offset, unsigned char* buffer, size_t size) = nullptr;
+  // Optional: the input's first bytes, read already (with a file's first
+  // byte, say), handed over so that they are not read again: a buffer from
+  // std::malloc of `*capacity` bytes whose first `*size` bytes are the
+  // input's first bytes, owned by the caller from then on; nullptr when
+  // there are none. Asked once at most, before the first read.
+  unsigned char* (*takeStart)(void* context, size_t* size, size_t* capacity) = nullptr;
 };
 
 constexpr size_t kWindowBytes = size_t{1} << 20;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -17,6 +18,10 @@ struct StringSource {
   size_t shortenedSize = 0;             // ... to this many bytes
   size_t failAfter = ~size_t{0};        // reads after this many fail
   size_t lowestEmptyRead = ~size_t{0};  // the lowest offset a read found nothing at
+  // When not 0: the first `startBytes` bytes are handed over as read already,
+  // in a buffer of this many bytes.
+  size_t startCapacity = 0;
+  size_t startBytes = 0;
 
   ByteSource Source() {
     ByteSource source;
@@ -35,6 +40,16 @@ struct StringSource {
       std::memcpy(buffer, s.bytes.data() + offset, n);
       return static_cast<std::int64_t>(n);
     };
+    if (startCapacity != 0) {
+      source.takeStart = [](void* context, size_t* size, size_t* capacity) -> unsigned char* {
+        StringSource& s = *static_cast<StringSource*>(context);
+        auto* start = static_cast<unsigned char*>(std::malloc(s.startCapacity));
+        *size = std::min({s.startBytes, s.startCapacity, s.bytes.size()});
+        *capacity = s.startCapacity;
+        if (*size != 0) std::memcpy(start, s.bytes.data(), *size);
+        return start;
+      };
+    }
     return source;
   }
 };
