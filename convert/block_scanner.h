@@ -43,6 +43,7 @@ struct ScanInput {
   size_t validUpTo = 0;
   bool invalid = false;
   char16_t lower[128] = {};  // the locale's lower case of each ASCII character
+  bool plainLower = false;   // which is A-Z to a-z, everything else to itself
   const ScanKernels* kernels = &ChosenScanKernels();
 };
 

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "convert/scan_kernels.h"
 #include "text/char_decoding.h"
@@ -38,39 +39,71 @@ inline __m128i TextStops(__m128i v) {
 }
 
 size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* out, size_t room,
-                    size_t& produced) {
+                    size_t& produced, unsigned& marks) {
   size_t at = 0;
   size_t n = 0;
+  unsigned seen = 0;
   const __m128i zero = _mm_setzero_si128();
-  while (room - n >= 16 && size - at >= 16) {
-    // ASCII up to the first stop.
-    const __m128i v = Load(in + at);
-    const unsigned stops = Mask(TextStops(v)) | Mask(v);
-    Store(out + n, _mm_unpacklo_epi8(v, zero));
-    Store(out + n + 8, _mm_unpackhi_epi8(v, zero));
-    const size_t plain = stops == 0 ? 16 : static_cast<size_t>(__builtin_ctz(stops));
-    n += plain;
-    at += plain;
-    if (plain == 16) continue;
-    if (!utf8 || in[at] < 0x80) {
-      produced = n;
-      return at;
-    }
-    // Characters beyond ASCII one by one: with no byte shuffle in SSE2, a
-    // vector decoder cost more than it saved on Korean captions.
-    do {
-      const size_t length = PlainUtf8Length(in + at, size - at, out[n]);
-      if (length == 0) {
-        produced = n;
-        return at;
+  for (;;) {
+    if (room - n >= 16 && size - at >= 16) {
+      // ASCII up to the first stop.
+      const __m128i v = Load(in + at);
+      const unsigned stops = Mask(TextStops(v)) | Mask(v);
+      Store(out + n, _mm_unpacklo_epi8(v, zero));
+      Store(out + n + 8, _mm_unpackhi_epi8(v, zero));
+      if (stops == 0) {
+        n += 16;
+        at += 16;
+        continue;
       }
-      ++n;
-      at += length;
-    } while (n < room && at < size && in[at] >= 0x80);
+      const auto plain = static_cast<size_t>(__builtin_ctz(stops));
+      n += plain;
+      at += plain;
+    } else if (n >= room || at >= size) {
+      break;
+    }
+    const unsigned char b = in[at];
+    if (b < 0x80) {
+      // A stop, or a byte of a short tail.
+      if (b == '<') break;
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      seen |= TextMarkOf(b);
+      out[n++] = b;
+      continue;
+    }
+    if (!utf8) break;
+    // Characters beyond ASCII one by one, without going back to the vector
+    // step between them: with no byte shuffle in SSE2, a vector decoder cost
+    // more than it saved on Korean captions. Three-byte characters (most of
+    // CJK, Hangul among them) and the single spaces between words are read
+    // four bytes at a load; the rest, and the input's last bytes, the plain way.
+    const size_t before = at;
+    while (n < room && size - at >= 4) {
+      std::uint32_t word;
+      std::memcpy(&word, in + at, sizeof word);
+      if ((word & 0xC0C0F0u) == 0x8080E0u) {
+        const std::uint32_t value =
+            (word & 0x0Fu) << 12 | (word >> 2 & 0xFC0u) | (word >> 16 & 0x3Fu);
+        // U+0800-U+D7FF or U+E000-U+FFFE: neither overlong, a surrogate nor U+FFFF.
+        if (value - 0x800u >= 0xD000u && value - 0xE000u >= 0x1FFFu) break;
+        out[n++] = static_cast<char16_t>(value);
+        at += 3;
+      } else if ((word & 0xFFu) == ' ') {
+        out[n++] = u' ';
+        ++at;
+      } else {
+        break;
+      }
+    }
+    if (at != before) continue;
+    const size_t length = PlainUtf8Length(in + at, size - at, out[n]);
+    if (length == 0) break;
+    ++n;
+    at += length;
   }
-  size_t rest = 0;
-  at += PortableScanKernels().byteText(in + at, size - at, utf8, out + n, room - n, rest);
-  produced = n + rest;
+  marks |= seen;
+  produced = n;
   return at;
 }
 

@@ -157,7 +157,10 @@ TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
                                       "\xC1\xBF",
                                       "\x80",
                                       "\xE1\x80",
-                                      "\xC2"};
+                                      "\xC2",
+                                      "\xEF\xBF\xBD",
+                                      "\xEE\x80\x80",
+                                      "\xEA\xB0\x80 \xED\x9E\xA3  \xEC\xA7\x80 x\xC3\xA9"};
   for (const std::string& special : byteSpecials) {
     for (size_t lead = 0; lead < 17; ++lead) {
       const std::string text = std::string(lead, 'x') + special +
@@ -185,8 +188,14 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
                               "<SYNC Startx=5>",
                               "<SYNC Start=5 <p>",
                               "<p <SYNC Start=6>",
+                              "<sYnC sTaRt=3>",
+                              "<SYNC Start>",
+                              "<SYNC\tStart=4>",
                               "<BR>",
                               "<bR/>",
+                              "<BR/>",
+                              "<b/r>",
+                              "<bx>",
                               "</Br>",
                               "<br >",
                               "<b>",
