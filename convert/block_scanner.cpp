@@ -374,22 +374,51 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   return n == room;
 }
 
-// The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
-// three-byte characters, which are valid and so need no check.
+// The same for ASCII-compatible input: ASCII, in UTF-8 its two- and
+// three-byte characters, which are valid and so need no check, and in a code
+// page the characters its tables decode into one unit beyond ASCII.
 bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
   const size_t size = in.size;
-  const size_t at = cur.at;
+  size_t at = cur.at;
   if (at < size && in.data[at] == '<') return false;  // a tag straight after a tag
   caption.Reserve(size - at < 256 ? size - at + 1 : 256);
-  const size_t room = caption.capacity - caption.size;
-  size_t produced = 0;
+  char16_t* const u = caption.data();
+  size_t n = caption.size;
+  const size_t room = caption.capacity;
   unsigned seen = 0;
-  cur.at = at + in.kernels->byteText(in.data + at, size - at, in.codePage == nullptr,
-                                     caption.data() + caption.size, room, produced, seen);
-  caption.size += produced;
+  CodePageDecoder* const codePage = in.codePage;
+  for (;;) {
+    size_t produced = 0;
+    at += in.kernels->byteText(in.data + at, size - at, codePage == nullptr, u + n, room - n,
+                               produced, seen);
+    n += produced;
+    if (codePage == nullptr || n == room || at == size || in.data[at] < 0x80) break;
+    // Characters of the code page (and the single spaces between words), up
+    // to one that the character reader is left to read: one beyond U+FFFE
+    // (U+FFFF ends a read, and the rest take two units) or one that decodes
+    // into ASCII.
+    const size_t before = at;
+    while (n < room && at < size) {
+      const unsigned char* const p = in.data + at;
+      if (p[0] < 0x80) {
+        if (p[0] != ' ' || size - at < 2 || p[1] < 0x80) break;
+        u[n++] = u' ';
+        ++at;
+        continue;
+      }
+      DecodedChar c = LookUpCodePage(*codePage, p, size - at);
+      if (c.length == 0) c = DecodeCodePage(*codePage, p, size - at);
+      if (c.codePoint < 0x80 || c.codePoint >= kEndOfInput) break;
+      u[n++] = static_cast<char16_t>(c.codePoint);
+      at += c.length;
+    }
+    if (at == before) break;
+  }
   marks.ampersand |= (seen & kAmpersandMark) != 0;
   marks.semicolon |= (seen & kSemicolonMark) != 0;
-  return produced == room;
+  caption.size = n;
+  cur.at = at;
+  return n == room;
 }
 
 // Reads caption text up to the next tag: CR and LF dropped, the rest kept as

@@ -38,6 +38,63 @@ inline __m128i TextStops(__m128i v) {
       _mm_cmpeq_epi8(v, Bytes(';')));
 }
 
+// Reads a vector of ASCII and three-byte characters (most of CJK, Hangul
+// among them) whose first byte is a character's first, `stops` and `beyond`
+// being the masks of its stops and of its bytes beyond ASCII. Writes the units
+// of the characters before the first byte that needs more (a stop, any other
+// byte beyond ASCII, a character cut off by the vector's end, overlong, a
+// surrogate or U+FFFF) and returns that byte's place, 16 when there is none.
+// The units of every place are worked out at once, and those of the
+// characters' first bytes written out by their mask, with no branch per
+// character to mispredict.
+inline size_t ThreeByteCharacters(__m128i v, unsigned stops, unsigned beyond, char16_t* out,
+                                  size_t& n) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i leads = _mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xF0)), Bytes(0xE0));
+  const unsigned lead = Mask(leads);
+  const unsigned tail = Mask(_mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xC0)), Bytes(0x80)));
+  // A three-byte character's value in the 16-bit lane of its first byte.
+  const __m128i low6 = _mm_and_si128(v, Bytes(0x3F));
+  const __m128i top = _mm_and_si128(v, Bytes(0x0F));
+  const __m128i second = _mm_srli_si128(low6, 1);
+  const __m128i third = _mm_srli_si128(low6, 2);
+  const __m128i valueLow =
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(top, zero), 12),
+                                _mm_slli_epi16(_mm_unpacklo_epi8(second, zero), 6)),
+                   _mm_unpacklo_epi8(third, zero));
+  const __m128i valueHigh =
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(top, zero), 12),
+                                _mm_slli_epi16(_mm_unpackhi_epi8(second, zero), 6)),
+                   _mm_unpackhi_epi8(third, zero));
+  // Overlong (below U+0800), a surrogate (U+D800-U+DFFF) or U+FFFF.
+  const auto badValue = [zero](__m128i value) {
+    const __m128i top5 = _mm_and_si128(value, Lanes(0xF800));
+    return _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi16(top5, zero), _mm_cmpeq_epi16(top5, Lanes(0xD800))),
+        _mm_cmpeq_epi16(value, Lanes(-1)));
+  };
+  const unsigned bad = Mask(_mm_packs_epi16(badValue(valueLow), badValue(valueHigh)));
+  const unsigned whole = lead & tail >> 1 & tail >> 2;  // both continuation bytes in the vector
+  const unsigned owned = (lead << 1 | lead << 2) & 0xFFFF;
+  const unsigned problems =
+      stops | (beyond & ~lead & ~tail) | (lead & ~whole) | (lead & bad) | (tail & ~owned);
+  const size_t limit = problems == 0 ? 16 : static_cast<size_t>(__builtin_ctz(problems));
+  unsigned starts = (~beyond | lead) & ((1u << limit) - 1);
+  // Each place's unit: the value at a first byte, the byte itself elsewhere.
+  alignas(16) char16_t units[16];
+  const __m128i leadLow = _mm_unpacklo_epi8(leads, leads);
+  const __m128i leadHigh = _mm_unpackhi_epi8(leads, leads);
+  Store(units, _mm_or_si128(_mm_and_si128(leadLow, valueLow),
+                            _mm_andnot_si128(leadLow, _mm_unpacklo_epi8(v, zero))));
+  Store(units + 8, _mm_or_si128(_mm_and_si128(leadHigh, valueHigh),
+                                _mm_andnot_si128(leadHigh, _mm_unpackhi_epi8(v, zero))));
+  while (starts != 0) {
+    out[n++] = units[__builtin_ctz(starts)];
+    starts &= starts - 1;
+  }
+  return limit;
+}
+
 size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* out, size_t room,
                     size_t& produced, unsigned& marks) {
   size_t at = 0;
@@ -46,19 +103,26 @@ size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* o
   const __m128i zero = _mm_setzero_si128();
   for (;;) {
     if (room - n >= 16 && size - at >= 16) {
-      // ASCII up to the first stop.
       const __m128i v = Load(in + at);
-      const unsigned stops = Mask(TextStops(v)) | Mask(v);
-      Store(out + n, _mm_unpacklo_epi8(v, zero));
-      Store(out + n + 8, _mm_unpackhi_epi8(v, zero));
-      if (stops == 0) {
-        n += 16;
-        at += 16;
-        continue;
+      const unsigned stops = Mask(TextStops(v));
+      const unsigned beyond = Mask(v);
+      if (beyond != 0 && utf8) {
+        const size_t plain = ThreeByteCharacters(v, stops, beyond, out, n);
+        at += plain;
+        if (plain == 16) continue;
+      } else {
+        // ASCII up to the first stop.
+        Store(out + n, _mm_unpacklo_epi8(v, zero));
+        Store(out + n + 8, _mm_unpackhi_epi8(v, zero));
+        if ((stops | beyond) == 0) {
+          n += 16;
+          at += 16;
+          continue;
+        }
+        const auto plain = static_cast<size_t>(__builtin_ctz(stops | beyond));
+        n += plain;
+        at += plain;
       }
-      const auto plain = static_cast<size_t>(__builtin_ctz(stops));
-      n += plain;
-      at += plain;
     } else if (n >= room || at >= size) {
       break;
     }
@@ -72,32 +136,8 @@ size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* o
       out[n++] = b;
       continue;
     }
-    if (!utf8) break;
-    // Characters beyond ASCII one by one, without going back to the vector
-    // step between them: with no byte shuffle in SSE2, a vector decoder cost
-    // more than it saved on Korean captions. Three-byte characters (most of
-    // CJK, Hangul among them) and the single spaces between words are read
-    // four bytes at a load; the rest, and the input's last bytes, the plain way.
-    const size_t before = at;
-    while (n < room && size - at >= 4) {
-      std::uint32_t word;
-      std::memcpy(&word, in + at, sizeof word);
-      if ((word & 0xC0C0F0u) == 0x8080E0u) {
-        const std::uint32_t value =
-            (word & 0x0Fu) << 12 | (word >> 2 & 0xFC0u) | (word >> 16 & 0x3Fu);
-        // U+0800-U+D7FF or U+E000-U+FFFE: neither overlong, a surrogate nor U+FFFF.
-        if (value - 0x800u >= 0xD000u && value - 0xE000u >= 0x1FFFu) break;
-        out[n++] = static_cast<char16_t>(value);
-        at += 3;
-      } else if ((word & 0xFFu) == ' ') {
-        out[n++] = u' ';
-        ++at;
-      } else {
-        break;
-      }
-    }
-    if (at != before) continue;
-    const size_t length = PlainUtf8Length(in + at, size - at, out[n]);
+    // Any other character beyond ASCII, or one the vector cut off.
+    const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
     if (length == 0) break;
     ++n;
     at += length;

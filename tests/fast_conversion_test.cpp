@@ -105,6 +105,9 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
       std::string("<SYNC Start=1>a\0b<SYNC Start=2>", 31),
       // Times: quotes, signs, saturation, white space, an end that does not scan.
       "<SYNC Start=\"1500\">a<SYNC Start='-20'>b<SYNC Start= 99999999999999>c<SYNC Start=x>d",
+      // Korean in CP949 (UTF-8 where it is valid): syllables, spaces between
+      // them, a lead byte with no trail byte and one cut off by the end.
+      "<SYNC Start=1>\xB0\xA1 \xB0\xA1  \xB0\xA1 x\xB0\xA1\xB0 y<SYNC Start=2>\xB0\xA1 \xB0",
       // Only the opening tag: a block that is not read again.
       "<SYNC Start=9>alone",
   };

@@ -118,4 +118,18 @@ CodePageDecoder& CodePageDecoderFor(const std::string& codePage);
 // Decodes the character at `p` (`available` > 0 bytes) in the decoder's code page.
 DecodedChar DecodeCodePage(CodePageDecoder& decoder, const unsigned char* p, size_t available);
 
+// DecodeCodePage's answer for a one- or two-byte character whose answer the
+// tables already hold, read inline by the bulk readers; a length of 0 for
+// anything else, left to DecodeCodePage.
+inline DecodedChar LookUpCodePage(const CodePageDecoder& decoder, const unsigned char* p,
+                                  size_t available) {
+  const std::uint32_t first = decoder.single[p[0]];
+  if (first <= 0x10FFFF) return {first, 1};
+  if (first == kIncomplete && available >= 2 && decoder.pairs[p[0]]) {
+    const std::uint32_t second = (*decoder.pairs[p[0]])[p[1]];
+    if (second <= 0x10FFFF) return {second, 2};
+  }
+  return {0, 0};
+}
+
 #endif  // LUMENTRACE_TEXT_CHAR_DECODING_H_
