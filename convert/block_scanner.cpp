@@ -118,6 +118,18 @@ bool ReadPlainByteTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
     std::memcpy(&restWanted, kStart + 8, sizeof restWanted);
     if ((head | headCase) != headWanted || (rest | restCase) != restWanted) return true;
     tag.kind = TagKind::kSync;
+    // The common time: up to nine digits straight after the '=', which
+    // cannot go past the 32-bit range.
+    size_t i = kSyncTagStart.size();
+    const size_t digitsEnd = std::min(length, i + 9);
+    std::int32_t value = 0;
+    for (unsigned digit; i < digitsEnd && (digit = p[i] - 0x30u) < 10; ++i)
+      value = value * 10 + static_cast<std::int32_t>(digit);
+    if (i > kSyncTagStart.size() && (i == length || p[i] - 0x30u >= 10)) {
+      tag.scanned = true;
+      tag.time = value;
+      return true;
+    }
     std::int32_t ms = 0;
     // What the time is read from (spaces, quotes, signs, digits) lowercases to itself.
     tag.scanned = ScanSyncTimeAt([p](size_t k) { return static_cast<char16_t>(p[k]); }, length, ms);
