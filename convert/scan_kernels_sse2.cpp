@@ -36,10 +36,12 @@ inline unsigned Mask(__m128i v) {
 // character, most of CJK and Hangul among it, that ends in the vector and is
 // neither overlong, a surrogate nor U+FFFF) are written at out[n] on, CR and
 // LF left out, and the marks of the '&' and ';' among them added to `seen`.
-// Returns that byte's place, 16 when there is none. Every place's unit is
+// Returns that byte's place, 16 when there is none; `more` tells whether the
+// text may go on from there (at a character the vector cut off). Every place's unit is
 // worked out at once and those of the characters' first bytes kept by their
 // mask, with no branch per character (nor per CR or LF) to mispredict.
-inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigned& seen) {
+inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigned& seen,
+                         bool& more) {
   const __m128i zero = _mm_setzero_si128();
   const unsigned less = Mask(_mm_cmpeq_epi8(v, Bytes('<')));
   const unsigned breaks =
@@ -53,10 +55,12 @@ inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigne
     Store(out + n, low);
     Store(out + n + 8, high);
     n += 16;
+    more = true;
     return 16;
   }
   unsigned problems = less;
   unsigned starts = ~(beyond | breaks) & 0xFFFF;
+  unsigned cut = 0;  // a character's first byte whose last the vector does not hold
   if (beyond != 0 && !utf8) {
     problems |= beyond;
   } else if (beyond != 0) {
@@ -86,7 +90,9 @@ inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigne
     const unsigned bad = Mask(_mm_packs_epi16(badValue(valueLow), badValue(valueHigh)));
     const unsigned whole = lead & tail >> 1 & tail >> 2;  // both continuation bytes in the vector
     const unsigned owned = (lead << 1 | lead << 2) & 0xFFFF;
-    problems |= (beyond & ~lead & ~tail) | (lead & ~whole) | (lead & bad) | (tail & ~owned);
+    cut = lead & ~whole & 0xC000;
+    problems |=
+        ((beyond & ~lead & ~tail) | (lead & ~whole) | (lead & bad) | (tail & ~owned)) & ~cut;
     starts |= lead;
     // The value at a first byte, the byte itself elsewhere.
     const __m128i leadLow = _mm_unpacklo_epi8(leads, leads);
@@ -94,7 +100,8 @@ inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigne
     low = _mm_or_si128(_mm_and_si128(leadLow, valueLow), _mm_andnot_si128(leadLow, low));
     high = _mm_or_si128(_mm_and_si128(leadHigh, valueHigh), _mm_andnot_si128(leadHigh, high));
   }
-  const size_t limit = problems == 0 ? 16 : static_cast<size_t>(__builtin_ctz(problems));
+  const auto limit = static_cast<size_t>(__builtin_ctz(problems | cut | 0x10000));
+  more = (cut >> limit & 1) != 0 || limit == 16;
   const unsigned before = (1u << limit) - 1;
   seen |= ((ampersands & before) != 0 ? kAmpersandMark : 0) |
           ((semicolons & before) != 0 ? kSemicolonMark : 0);
@@ -119,9 +126,9 @@ size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* o
   unsigned seen = 0;
   for (;;) {
     if (room - n >= 16 && size - at >= 16) {
-      const size_t taken = TextVector(Load(in + at), utf8, out, n, seen);
-      at += taken;
-      if (taken == 16) continue;
+      bool more = false;
+      at += TextVector(Load(in + at), utf8, out, n, seen, more);
+      if (more) continue;
       if (in[at] == '<') break;
     } else if (n >= room || at >= size) {
       break;
