@@ -106,6 +106,12 @@ inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigne
   seen |= ((ampersands & before) != 0 ? kAmpersandMark : 0) |
           ((semicolons & before) != 0 ? kSemicolonMark : 0);
   const unsigned kept = starts & before;
+  if ((kept & (kept + 1)) == 0) {  // no gap: ASCII up to a '<', perhaps after a CR or LF
+    Store(out + n, low);
+    Store(out + n + 8, high);
+    n += static_cast<size_t>(__builtin_ctz(~kept));
+    return limit;
+  }
   // Every place written, the count moved on at the units kept.
   alignas(16) char16_t units[16];
   Store(units, low);
