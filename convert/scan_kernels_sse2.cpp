@@ -3,7 +3,6 @@
 #include <emmintrin.h>
 
 #include <cstdint>
-#include <cstring>
 
 #include "convert/scan_kernels.h"
 #include "text/char_decoding.h"
