@@ -36,9 +36,10 @@ inline unsigned Mask(__m128i v) {
 // neither overlong, a surrogate nor U+FFFF) are written at out[n] on, CR and
 // LF left out, and the marks of the '&' and ';' among them added to `seen`.
 // Returns that byte's place, 16 when there is none; `more` tells whether the
-// text may go on from there (at a character the vector cut off). Every place's unit is
-// worked out at once and those of the characters' first bytes kept by their
-// mask, with no branch per character (nor per CR or LF) to mispredict.
+// text may go on from there (at a character the vector cut off). Every
+// place's unit is worked out at once and those of the characters' first
+// bytes kept by their mask, with no branch per character (nor per CR or LF)
+// to mispredict.
 inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigned& seen,
                          bool& more) {
   const __m128i zero = _mm_setzero_si128();
