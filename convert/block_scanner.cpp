@@ -93,6 +93,64 @@ bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
   return true;
 }
 
+// Whether `b` lowercases to the ASCII letter `letter` where the table
+// lowercases ASCII the plain way.
+inline bool IsLetter(unsigned char b, char letter) {
+  return (b | 0x20) == letter;
+}
+
+// ReadPlainTagIn<1> where the table lowercases ASCII the plain way (A-Z to
+// a-z, everything else to itself): the tag is told by its bytes, a sync tag's
+// start by two loads.
+bool ReadPlainByteTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+  const unsigned char* const p = in.data + cur.at - 1;  // the '<'
+  size_t at = cur.at;
+  if (!FindPlainTagEnd<1>(in, at)) return false;
+  const size_t length = at + 1 - (cur.at - 1);
+  cur.at = at + 1;
+  tag.kind = TagKind::kOther;
+  if (length >= kSyncTagStart.size()) {
+    // "<sync start=": the letters (and only they) matched whatever their case.
+    static const unsigned char kCase[12] = {0,    0x20, 0x20, 0x20, 0x20, 0,
+                                            0x20, 0x20, 0x20, 0x20, 0x20, 0};
+    static const unsigned char kStart[12] = {'<', 's', 'y', 'n', 'c', ' ',
+                                             's', 't', 'a', 'r', 't', '='};
+    std::uint64_t head, headCase, headWanted;
+    std::uint32_t rest, restCase, restWanted;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&rest, p + 8, sizeof rest);
+    std::memcpy(&headCase, kCase, sizeof headCase);
+    std::memcpy(&restCase, kCase + 8, sizeof restCase);
+    std::memcpy(&headWanted, kStart, sizeof headWanted);
+    std::memcpy(&restWanted, kStart + 8, sizeof restWanted);
+    if ((head | headCase) != headWanted || (rest | restCase) != restWanted) return true;
+    tag.kind = TagKind::kSync;
+    // The common time: up to nine digits straight after the '=', which
+    // cannot go past the 32-bit range.
+    size_t i = kSyncTagStart.size();
+    const size_t digitsEnd = std::min(length, i + 9);
+    std::int32_t value = 0;
+    for (unsigned digit; i < digitsEnd && (digit = p[i] - 0x30u) < 10; ++i)
+      value = value * 10 + static_cast<std::int32_t>(digit);
+    if (i > kSyncTagStart.size() && (i == length || p[i] - 0x30u >= 10)) {
+      tag.scanned = true;
+      tag.time = value;
+      return true;
+    }
+    std::int32_t ms = 0;
+    // What the time is read from (spaces, quotes, signs, digits) lowercases to itself.
+    tag.scanned = ScanSyncTimeAt([p](size_t k) { return static_cast<char16_t>(p[k]); }, length, ms);
+    tag.time = tag.scanned ? ms : 0;
+  } else if (length == 4) {
+    if (IsLetter(p[1], 'b') && IsLetter(p[2], 'r')) tag.kind = TagKind::kBreak;  // "<br>"
+  } else if (length == 5) {
+    if ((p[1] == '/' && IsLetter(p[2], 'b') && IsLetter(p[3], 'r')) ||  // "</br>"
+        (IsLetter(p[1], 'b') && IsLetter(p[2], 'r') && p[3] == '/'))    // "<br/>"
+      tag.kind = TagKind::kBreak;
+  }
+  return true;
+}
+
 // Reads the common tag whose '<' has just been read without collecting it:
 // ASCII characters other than CR and '<' through its '>', all in the input.
 // A sync tag and a break tag are told from the rest by their lowercase
@@ -100,7 +158,8 @@ bool ReadPlainTagIn(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
 // runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
 // left to ReadTag: false, and `cur` is not moved.
 inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
-  return in.utf16 ? ReadPlainTagIn<2>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
+  if (in.utf16) return ReadPlainTagIn<2>(in, cur, tag);
+  return in.plainLower ? ReadPlainByteTag(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
 }
 
 // Whether the plain tag [from, to) holds a ';' once lowercased.
@@ -152,6 +211,18 @@ void TrimLine(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
   TrimRangeWith(u, begin, end, [&spaces](char16_t c) { return IsSpace(spaces, c); });
   if (begin != lineStart) std::char_traits<char16_t>::move(u + lineStart, u + begin, end - begin);
   units.size = lineStart + (end - begin);
+}
+
+// Trims a caption whose lines are each trimmed already: only the breaks of
+// empty lines at its ends are left to go.
+void DropEndBreaks(WideBuffer& caption) {
+  char16_t* u = caption.data();
+  size_t begin = 0;
+  size_t end = caption.size;
+  while (end > 0 && u[end - 1] == u'\n') --end;
+  while (begin < end && u[begin] == u'\n') ++begin;
+  if (begin != 0) std::char_traits<char16_t>::move(u, u + begin, end - begin);
+  caption.size = end - begin;
 }
 
 // A break tag: the line so far is trimmed, and the next one begins.
@@ -347,38 +418,22 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   return at >= limit && size - at >= 2;  // the room ran out, or may have
 }
 
-// The same for ASCII-compatible input: ASCII, and in UTF-8 its two- and
-// three-byte characters, which are valid and so need no check.
+// The same for UTF-8 input: ASCII and the two- and three-byte characters,
+// which are valid and so need no check.
 bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
   const size_t size = in.size;
   size_t at = cur.at;
+  if (at < size && in.data[at] == '<') return false;  // a tag straight after a tag
   caption.Reserve(size - at < 256 ? size - at + 1 : 256);
-  char16_t* u = caption.data();
+  char16_t* const u = caption.data();
   size_t n = caption.size;
   const size_t room = caption.capacity;
-  bool ampersand = false;  // kept in registers, not written through `marks`
-  bool semicolon = false;
-  const bool utf8 = in.codePage == nullptr;
-  while (n < room && at < size) {
-    const unsigned char b = in.data[at];
-    if (b == '<' || (b >= 0x80 && !utf8)) break;
-    if (b == '\r' || b == '\n' || b == '&' || b == ';') {
-      ++at;
-      if (b == '\r' || b == '\n') continue;
-      ampersand |= b == '&';
-      semicolon |= b == ';';
-      u[n++] = b;
-      continue;
-    }
-    size_t produced = 0;
-    const size_t taken =
-        in.kernels->byteText(in.data + at, size - at, utf8, u + n, room - n, produced);
-    if (taken == 0) break;  // a byte beyond ASCII that is left to the character reader
-    at += taken;
-    n += produced;
-  }
-  marks.ampersand |= ampersand;
-  marks.semicolon |= semicolon;
+  unsigned seen = 0;
+  size_t produced = 0;
+  at += in.kernels->byteText(in.data + at, size - at, true, u + n, room - n, produced, seen);
+  n += produced;
+  marks.ampersand |= (seen & kAmpersandMark) != 0;
+  marks.semicolon |= (seen & kSemicolonMark) != 0;
   caption.size = n;
   cur.at = at;
   return n == room;
@@ -427,8 +482,11 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
     while (at < shortEnd && data[at] < 0x80 && !IsTextStop(data[at])) u[n++] = data[at++];
     if (at != shortEnd || at == limit) continue;
     size_t produced = 0;
-    at += in.kernels->byteText(data + at, limit - at, false, u + n, room - n, produced);
+    unsigned seen = 0;
+    at += in.kernels->byteText(data + at, limit - at, false, u + n, room - n, produced, seen);
     n += produced;
+    ampersand |= (seen & kAmpersandMark) != 0;
+    semicolon |= (seen & kSemicolonMark) != 0;
   }
   marks.ampersand |= ampersand;
   marks.semicolon |= semicolon;
@@ -443,10 +501,17 @@ std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption,
                             size_t& tagAt) {
   for (;;) {
     if (read.cur.pendingLow == 0) {
-      const bool full = in.utf16                 ? CopyUtf16Run(in, read.cur, caption, marks)
-                        : in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
+      if (in.utf16) {
+        if (CopyUtf16Run(in, read.cur, caption, marks)) continue;
+      } else {
+        const bool full = in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
                                                  : CopyByteRun(in, read.cur, caption, marks);
-      if (full) continue;
+        if (full) continue;
+        if (read.cur.at < in.size && in.data[read.cur.at] == '<') {  // the common stop
+          tagAt = read.cur.at++;
+          return u'<';
+        }
+      }
     }
     tagAt = read.cur.at;
     const std::int32_t c = Next(in, read.cur, read.checkedFrom);
@@ -657,7 +722,7 @@ bool ScanHeldBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   if (block.empty || read.needsFallback) return read.needsFallback;
   // Lines trimmed, the whole caption loses the empty lines at its ends.
   TrimLine(scanner.spaces, block.caption, read.lineStart);
-  TrimLine(scanner.spaces, block.caption, 0);
+  DropEndBreaks(block.caption);
   return false;
 }
 
@@ -668,9 +733,11 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
   ScanInput& in = scanner.in;
   ViewWindow(scanner);
   in.utf16 = stream.mode == StreamMode::Utf16Binary;
+  in.plainLower = true;
   for (char16_t c = 0; c < 128; ++c) {
     in.lower[c] = ToLowerUnit(c);
     in.folded[c] = ToLowerUnit(in.lower[c]);
+    in.plainLower &= in.lower[c] == (c >= u'A' && c <= u'Z' ? c + 0x20 : c);
   }
   // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.
   in.checking = ReadAnsiAsUtf8(stream);

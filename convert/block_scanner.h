@@ -45,6 +45,7 @@ struct ScanInput {
   bool invalid = false;
   char16_t lower[128] = {};   // the locale's lower case of each ASCII character
   char16_t folded[128] = {};  // that lowered again, as the case-blind comparisons see it
+  bool plainLower = false;    // lower: A-Z to a-z, everything else to itself
   const ScanKernels* kernels = &ChosenScanKernels();
 };
 

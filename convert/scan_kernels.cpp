@@ -41,35 +41,38 @@ inline bool IsTextStop(std::uint32_t c) {
 }
 
 size_t PortableByteText(const unsigned char* in, size_t size, bool utf8, char16_t* out, size_t room,
-                        size_t& produced) {
+                        size_t& produced, unsigned& marks) {
   size_t at = 0;
   size_t n = 0;
+  unsigned seen = 0;
   while (n < room && at < size) {
     const unsigned char b = in[at];
-    if (b < 0x80) {
-      if (IsTextStop(b)) break;
-      if (room - n < 8 || size - at < 8) {
-        out[n++] = b;
-        ++at;
-        continue;
-      }
-      // Eight bytes a step, up to the first stop.
-      const std::uint64_t word = LoadLittle64(in + at);
-      const std::uint64_t stops =
-          ZeroBytes(word ^ u'<' * kBytes) | ZeroBytes(word ^ u'\r' * kBytes) |
-          ZeroBytes(word ^ u'\n' * kBytes) | ZeroBytes(word ^ u'&' * kBytes) |
-          ZeroBytes(word ^ u';' * kBytes) | (word & 0x8080808080808080ull);
-      const size_t plain = stops == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(stops) / 8);
-      for (size_t k = 0; k < plain; ++k) out[n + k] = static_cast<char16_t>(word >> (8 * k) & 0xFF);
-      n += plain;
-      at += plain;
+    if (b >= 0x80) {
+      const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
+      if (length == 0) break;
+      ++n;
+      at += length;
       continue;
     }
-    const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
-    if (length == 0) break;
-    ++n;
-    at += length;
+    if (IsTextStop(b) || room - n < 8 || size - at < 8) {
+      if (b == '<') break;
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      seen |= TextMarkOf(b);
+      out[n++] = b;
+      continue;
+    }
+    // Eight bytes a step, up to the first stop.
+    const std::uint64_t word = LoadLittle64(in + at);
+    const std::uint64_t stops = ZeroBytes(word ^ u'<' * kBytes) | ZeroBytes(word ^ u'\r' * kBytes) |
+                                ZeroBytes(word ^ u'\n' * kBytes) | ZeroBytes(word ^ u'&' * kBytes) |
+                                ZeroBytes(word ^ u';' * kBytes) | (word & 0x8080808080808080ull);
+    const size_t plain = stops == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(stops) / 8);
+    for (size_t k = 0; k < plain; ++k) out[n + k] = static_cast<char16_t>(word >> (8 * k) & 0xFF);
+    n += plain;
+    at += plain;
   }
+  marks |= seen;
   produced = n;
   return at;
 }

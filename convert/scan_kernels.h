@@ -9,16 +9,26 @@
 
 #include <cstddef>
 
+// What byteText saw in the text it copied.
+constexpr unsigned kAmpersandMark = 1;
+constexpr unsigned kSemicolonMark = 2;
+
+// The mark a copied byte adds: 0 for any but '&' and ';'.
+inline unsigned TextMarkOf(unsigned char b) {
+  return b == '&' ? kAmpersandMark : b == ';' ? kSemicolonMark : 0;
+}
+
 struct ScanKernels {
   const char* name;
   // Caption text of ASCII-compatible input: copies in[0, size) to `out` as
-  // UTF-16 units up to the first byte that needs more than copying: '<', CR,
-  // LF, '&', ';', and a byte beyond ASCII, except (when `utf8`) the start of
-  // a two- or three-byte character that PlainUtf8Length (char_decoding.h)
-  // reads. Stops too when `room` units are written. Returns the bytes taken,
-  // and the units written in `produced`. May write anywhere in out[0, room).
+  // UTF-16 units, CR and LF left out, up to the first '<' or byte beyond
+  // ASCII, except (when `utf8`) the start of a two- or three-byte character
+  // that PlainUtf8Length (char_decoding.h) reads. Stops too when `room` units
+  // are written. Returns the bytes taken, and the units written in
+  // `produced`; adds kAmpersandMark to `marks` when it copied a '&', and
+  // kSemicolonMark when it copied a ';'. May write anywhere in out[0, room).
   size_t (*byteText)(const unsigned char* in, size_t size, bool utf8, char16_t* out, size_t room,
-                     size_t& produced);
+                     size_t& produced, unsigned& marks);
   // Caption text of UTF-16LE input: copies `units` units from `in` (two bytes
   // each) to `out` up to the first '<', U+FFFF, CR, LF, '&' or ';'. Returns
   // the units copied. May write anywhere in out[0, units).

@@ -29,48 +29,134 @@ inline unsigned Mask(__m128i v) {
   return static_cast<unsigned>(_mm_movemask_epi8(v));
 }
 
-// '<', CR, LF, '&' and ';'.
-inline __m128i TextStops(__m128i v) {
-  return _mm_or_si128(
-      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, Bytes('<')), _mm_cmpeq_epi8(v, Bytes('\r'))),
-                   _mm_or_si128(_mm_cmpeq_epi8(v, Bytes('\n')), _mm_cmpeq_epi8(v, Bytes('&')))),
-      _mm_cmpeq_epi8(v, Bytes(';')));
+// Reads one vector of caption text whose first byte starts a character: the
+// units of its characters up to the first byte that needs more than the
+// vector (a '<'; any byte beyond ASCII but, in UTF-8, those of a three-byte
+// character, most of CJK and Hangul among it, that ends in the vector and is
+// neither overlong, a surrogate nor U+FFFF) are written at out[n] on, CR and
+// LF left out, and the marks of the '&' and ';' among them added to `seen`.
+// Returns that byte's place, 16 when there is none; `more` tells whether the
+// text may go on from there (at a character the vector cut off). Every
+// place's unit is worked out at once and those of the characters' first
+// bytes kept by their mask, with no branch per character (nor per CR or LF)
+// to mispredict.
+inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigned& seen,
+                         bool& more) {
+  const __m128i zero = _mm_setzero_si128();
+  const unsigned less = Mask(_mm_cmpeq_epi8(v, Bytes('<')));
+  const unsigned breaks =
+      Mask(_mm_or_si128(_mm_cmpeq_epi8(v, Bytes('\r')), _mm_cmpeq_epi8(v, Bytes('\n'))));
+  const unsigned ampersands = Mask(_mm_cmpeq_epi8(v, Bytes('&')));
+  const unsigned semicolons = Mask(_mm_cmpeq_epi8(v, Bytes(';')));
+  const unsigned beyond = Mask(v);
+  __m128i low = _mm_unpacklo_epi8(v, zero);
+  __m128i high = _mm_unpackhi_epi8(v, zero);
+  if ((less | breaks | ampersands | semicolons | beyond) == 0) {
+    Store(out + n, low);
+    Store(out + n + 8, high);
+    n += 16;
+    more = true;
+    return 16;
+  }
+  unsigned problems = less;
+  unsigned starts = ~(beyond | breaks) & 0xFFFF;
+  unsigned cut = 0;  // a character's first byte whose last the vector does not hold
+  if (beyond != 0 && !utf8) {
+    problems |= beyond;
+  } else if (beyond != 0) {
+    const __m128i leads = _mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xF0)), Bytes(0xE0));
+    const unsigned lead = Mask(leads);
+    const unsigned tail = Mask(_mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xC0)), Bytes(0x80)));
+    // A three-byte character's value in the 16-bit lane of its first byte.
+    const __m128i low6 = _mm_and_si128(v, Bytes(0x3F));
+    const __m128i top = _mm_and_si128(v, Bytes(0x0F));
+    const __m128i second = _mm_srli_si128(low6, 1);
+    const __m128i third = _mm_srli_si128(low6, 2);
+    const __m128i valueLow =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(top, zero), 12),
+                                  _mm_slli_epi16(_mm_unpacklo_epi8(second, zero), 6)),
+                     _mm_unpacklo_epi8(third, zero));
+    const __m128i valueHigh =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(top, zero), 12),
+                                  _mm_slli_epi16(_mm_unpackhi_epi8(second, zero), 6)),
+                     _mm_unpackhi_epi8(third, zero));
+    // Overlong (below U+0800), a surrogate (U+D800-U+DFFF) or U+FFFF.
+    const auto badValue = [zero](__m128i value) {
+      const __m128i top5 = _mm_and_si128(value, Lanes(0xF800));
+      return _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi16(top5, zero), _mm_cmpeq_epi16(top5, Lanes(0xD800))),
+          _mm_cmpeq_epi16(value, Lanes(-1)));
+    };
+    const unsigned bad = Mask(_mm_packs_epi16(badValue(valueLow), badValue(valueHigh)));
+    const unsigned whole = lead & tail >> 1 & tail >> 2;  // both continuation bytes in the vector
+    const unsigned owned = (lead << 1 | lead << 2) & 0xFFFF;
+    cut = lead & ~whole & 0xC000;
+    problems |=
+        ((beyond & ~lead & ~tail) | (lead & ~whole) | (lead & bad) | (tail & ~owned)) & ~cut;
+    starts |= lead;
+    // The value at a first byte, the byte itself elsewhere.
+    const __m128i leadLow = _mm_unpacklo_epi8(leads, leads);
+    const __m128i leadHigh = _mm_unpackhi_epi8(leads, leads);
+    low = _mm_or_si128(_mm_and_si128(leadLow, valueLow), _mm_andnot_si128(leadLow, low));
+    high = _mm_or_si128(_mm_and_si128(leadHigh, valueHigh), _mm_andnot_si128(leadHigh, high));
+  }
+  const auto limit = static_cast<size_t>(__builtin_ctz(problems | cut | 0x10000));
+  more = (cut >> limit & 1) != 0 || limit == 16;
+  const unsigned before = (1u << limit) - 1;
+  seen |= ((ampersands & before) != 0 ? kAmpersandMark : 0) |
+          ((semicolons & before) != 0 ? kSemicolonMark : 0);
+  const unsigned kept = starts & before;
+  if ((kept & (kept + 1)) == 0) {  // no gap: ASCII up to a '<', perhaps after a CR or LF
+    Store(out + n, low);
+    Store(out + n + 8, high);
+    n += static_cast<size_t>(__builtin_ctz(~kept));
+    return limit;
+  }
+  // Every place written, the count moved on at the units kept.
+  alignas(16) char16_t units[16];
+  Store(units, low);
+  Store(units + 8, high);
+  size_t written = n;
+  for (unsigned k = 0; k < 16; ++k) {
+    out[written] = units[k];
+    written += kept >> k & 1;
+  }
+  n = written;
+  return limit;
 }
 
 size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* out, size_t room,
-                    size_t& produced) {
+                    size_t& produced, unsigned& marks) {
   size_t at = 0;
   size_t n = 0;
-  const __m128i zero = _mm_setzero_si128();
-  while (room - n >= 16 && size - at >= 16) {
-    // ASCII up to the first stop.
-    const __m128i v = Load(in + at);
-    const unsigned stops = Mask(TextStops(v)) | Mask(v);
-    Store(out + n, _mm_unpacklo_epi8(v, zero));
-    Store(out + n + 8, _mm_unpackhi_epi8(v, zero));
-    const size_t plain = stops == 0 ? 16 : static_cast<size_t>(__builtin_ctz(stops));
-    n += plain;
-    at += plain;
-    if (plain == 16) continue;
-    if (!utf8 || in[at] < 0x80) {
-      produced = n;
-      return at;
+  unsigned seen = 0;
+  for (;;) {
+    if (room - n >= 16 && size - at >= 16) {
+      bool more = false;
+      at += TextVector(Load(in + at), utf8, out, n, seen, more);
+      if (more) continue;
+      if (in[at] == '<') break;
+    } else if (n >= room || at >= size) {
+      break;
     }
-    // Characters beyond ASCII one by one: with no byte shuffle in SSE2, a
-    // vector decoder cost more than it saved on Korean captions.
-    do {
-      const size_t length = PlainUtf8Length(in + at, size - at, out[n]);
-      if (length == 0) {
-        produced = n;
-        return at;
-      }
-      ++n;
-      at += length;
-    } while (n < room && at < size && in[at] >= 0x80);
+    const unsigned char b = in[at];
+    if (b < 0x80) {
+      // A byte of a short tail.
+      if (b == '<') break;
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      seen |= TextMarkOf(b);
+      out[n++] = b;
+      continue;
+    }
+    // Any other character beyond ASCII, or one the vector cut off.
+    const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
+    if (length == 0) break;
+    ++n;
+    at += length;
   }
-  size_t rest = 0;
-  at += PortableScanKernels().byteText(in + at, size - at, utf8, out + n, room - n, rest);
-  produced = n + rest;
+  marks |= seen;
+  produced = n;
   return at;
 }
 

@@ -111,6 +111,9 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
       "<SYNC Start=2>",
       // Times: quotes, signs, saturation, white space, an end that does not scan.
       "<SYNC Start=\"1500\">a<SYNC Start='-20'>b<SYNC Start= 99999999999999>c<SYNC Start=x>d",
+      // Korean in CP949 (UTF-8 where it is valid): syllables, spaces between
+      // them, a lead byte with no trail byte and one cut off by the end.
+      "<SYNC Start=1>\xB0\xA1 \xB0\xA1  \xB0\xA1 x\xB0\xA1\xB0 y<SYNC Start=2>\xB0\xA1 \xB0",
       // Only the opening tag: a block that is not read again.
       "<SYNC Start=9>alone",
   };
@@ -169,7 +172,10 @@ TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
                                       "\xB0<",
                                       "\xA1\r",
                                       "\xC9\xA1",
-                                      "\xFF\xA0"};
+                                      "\xFF\xA0",
+                                      "\xEF\xBF\xBD",
+                                      "\xEE\x80\x80",
+                                      "\xEA\xB0\x80 \xED\x9E\xA3  \xEC\xA7\x80 x\xC3\xA9"};
   for (const std::string& special : byteSpecials) {
     for (size_t lead = 0; lead < 17; ++lead) {
       const std::string text = std::string(lead, 'x') + special +
@@ -178,6 +184,9 @@ TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
                                special + "\r\n";
       const std::string body = "<SYNC Start=1>" + text + "<SYNC Start=2>" + text + "<br>" + text;
       EXPECT_EQ(DifferenceInAnyMode(body), "") << "lead " << lead;
+      // What each vector loop tells of a run (its end, units and marks), not
+      // only the output, is the portable loop's.
+      EXPECT_EQ(fuzzing::CompareScanKernels(text + "<b>" + text), "") << "lead " << lead;
       EXPECT_EQ(DifferenceInAnyMode(body + std::string(lead, 'y') + special.substr(0, 1)), "")
           << "lead " << lead << ", cut off";
     }
@@ -197,8 +206,18 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
                               "<SYNC Startx=5>",
                               "<SYNC Start=5 <p>",
                               "<p <SYNC Start=6>",
+                              "<sYnC sTaRt=3>",
+                              "<SYNC Start=987654321>",
+                              "<SYNC Start=2147483648>",
+                              "<SYNC Start=42949672961>",
+                              "<SYNC Start=12x>",
+                              "<SYNC Start>",
+                              "<SYNC\tStart=4>",
                               "<BR>",
                               "<bR/>",
+                              "<BR/>",
+                              "<b/r>",
+                              "<bx>",
                               "</Br>",
                               "<br >",
                               "<b>",

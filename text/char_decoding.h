@@ -48,21 +48,19 @@ inline bool IsValidUtf8(const unsigned char* p, size_t size) {
 // its unit in `unit`; 0 for anything else, left to DecodeUtf8.
 inline size_t PlainUtf8Length(const unsigned char* p, size_t available, char16_t& unit) {
   const unsigned char b0 = p[0];
-  if (b0 >= 0xE1 && b0 <= 0xEC) {  // the commonest (most of CJK), with no range to narrow
+  if (b0 >= 0xE0 && b0 <= 0xEF) {  // most of CJK, Hangul among it
     if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
-    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
+    const unsigned value = (b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+    // Overlong forms decode below U+0800, and surrogates (which only ED
+    // reaches) to U+D800-U+DFFF: both are errors, as U+FFFF ends a read.
+    if (value < 0x800 || value - 0xD800u < 0x800 || value == kEndOfInput) return 0;
+    unit = static_cast<char16_t>(value);
     return 3;
   }
   if (b0 >= 0xC2 && b0 <= 0xDF) {
     if (available < 2 || (p[1] & 0xC0) != 0x80) return 0;
     unit = static_cast<char16_t>((b0 & 0x1Fu) << 6 | (p[1] & 0x3Fu));
     return 2;
-  }
-  if (b0 >= 0xE0 && b0 <= 0xEF) {
-    if (available < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
-    if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return 0;
-    unit = static_cast<char16_t>((b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
-    return unit == kEndOfInput ? 0 : 3;
   }
   return 0;
 }

@@ -151,9 +151,13 @@ inline std::string CompareScanKernels(const std::string& bytes) {
         for (const size_t room : {size, size_t{17}, size_t{1}}) {
           size_t wantUnits = 0;
           size_t gotUnits = 0;
-          const size_t wantTaken = portable.byteText(in, size, utf8, want.data(), room, wantUnits);
-          const size_t gotTaken = vector.byteText(in, size, utf8, got.data(), room, gotUnits);
-          if (wantTaken != gotTaken || wantUnits != gotUnits ||
+          unsigned wantMarks = 0;
+          unsigned gotMarks = 0;
+          const size_t wantTaken =
+              portable.byteText(in, size, utf8, want.data(), room, wantUnits, wantMarks);
+          const size_t gotTaken =
+              vector.byteText(in, size, utf8, got.data(), room, gotUnits, gotMarks);
+          if (wantTaken != gotTaken || wantUnits != gotUnits || wantMarks != gotMarks ||
               !std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantUnits),
                           got.begin()))
             return name + " byteText" + where + (utf8 ? " (UTF-8)" : "") + " with room " +
