@@ -277,7 +277,7 @@ async function collect(page, count) {
         text: entry.li.textContent,
         download: entry.li.querySelector('a') ? entry.li.querySelector('a').download : null,
         downloads: [...entry.li.querySelectorAll('a')].map((link) => link.download),
-        previews: [...entry.li.querySelectorAll('details pre')].map((pre) => pre.textContent),
+        previews: [...entry.li.querySelectorAll('pre.preview')].map((pre) => pre.textContent),
         srt: await bytesOf(entry.srt),
         parts: entry.parts ? parts : null,
       });
@@ -674,9 +674,16 @@ async function checkNamesAndZip(page, inputs) {
   check(named[1].state === 'passed-over' && /passed over/.test(named[1].text), 'notes.txt is passed over');
   check(named[2].download === '<img src=x onerror=alert(1)>.srt' && named[2].cues === 1, 'a name holding markup is shown as text');
   check(await page.locator('#results img').count() === 0, 'no markup from a name reaches the page');
-  await page.click('#results li:nth-child(1) summary');
-  check(/00:00:00,001 --> /.test(await page.textContent('#results li:nth-child(1) details pre')),
-    'the preview shows the first cues');
+  const preview = '#results li:nth-child(1) pre.preview';
+  const toggle = '#results li:nth-child(1) button.preview';
+  const closed = !await page.isVisible(preview) && await page.getAttribute(toggle, 'aria-expanded') === 'false';
+  await page.click(toggle);
+  check(closed && await page.isVisible(preview) && await page.getAttribute(toggle, 'aria-expanded') === 'true' &&
+    /00:00:00,001 --> /.test(await page.textContent(preview)), 'the preview opens in one click and shows the first cues');
+  await page.click(toggle);
+  check(!await page.isVisible(preview) && await page.getAttribute(toggle, 'aria-expanded') === 'false',
+    'a second click closes the preview');
+  await page.click(toggle);  // left open for the accessibility check
 
   const [download] = await Promise.all([page.waitForEvent('download'), page.click('#results li a >> nth=0')]);
   check(download.suggestedFilename() === 'Film.Part.srt', 'the download is named Film.Part.srt');
@@ -895,7 +902,7 @@ async function screenshots(page, inputs) {
   for (const language of ['en', 'ko']) {
     await page.selectOption('#language', language);
     await convertInPage(page, shown, 'CP949');
-    await page.click('#results li:nth-child(1) summary');
+    await page.click('#results li:nth-child(1) button.preview');
     // Tall enough for the whole list: items out of view are not drawn.
     for (let i = 0; i < 2; ++i) {
       await page.setViewportSize({ width: 900, height: await page.evaluate(() => document.documentElement.scrollHeight) });
