@@ -846,13 +846,21 @@ $('folder').addEventListener('change', (event) => {
   event.target.value = '';
 });
 
-// Reads a dropped folder to the bottom; readEntries gives a folder in parts.
+// A dropped file's entry gives the file with its size looked up by the
+// browser meanwhile, rather than when the page first needs it, which holds
+// the page still for each file.
+function fileOf(entry) {
+  return new Promise((ok, fail) => entry.file(ok, fail));
+}
+
+// Reads a dropped folder to the bottom, its files and subfolders all at
+// once; readEntries gives a folder in parts.
 async function walk(entry, into) {
   if (entry.isFile) {
     const path = entry.fullPath.replace(/^\//, '');
     if (!isSami(path)) return;
     try {
-      into.push({ path, file: await new Promise((ok, fail) => entry.file(ok, fail)) });
+      into.push({ path, file: await fileOf(entry) });
     } catch (error) {
       into.push({ path, unreadable: true });
     }
@@ -871,7 +879,7 @@ async function walk(entry, into) {
     if (part.length === 0) break;
     children.push(...part);
   }
-  for (const child of children) await walk(child, into);
+  await Promise.all(children.map((child) => walk(child, into)));
 }
 
 // A drop anywhere on the page takes the files; while something is dragged
@@ -901,17 +909,20 @@ window.addEventListener('drop', async (event) => {
   const items = [...event.dataTransfer.items].filter((item) => item.kind === 'file');
   const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
   const plain = items.map((item) => item.getAsFile());
-  const found = [];
-  for (let i = 0; i < items.length; ++i) {
-    const root = roots[i];
+  const found = (await Promise.all(roots.map(async (root, i) => {
     if (root && root.isDirectory) {
       const inFolder = [];
       await walk(root, inFolder);
-      found.push(...inFolder.sort(byPath));
-    } else if (plain[i]) {
-      found.push({ path: plain[i].name, file: plain[i], single: true });
+      return inFolder.sort(byPath);
     }
-  }
+    let file = plain[i];
+    if (root && root.isFile) {
+      try {
+        file = await fileOf(root);
+      } catch (error) { /* the file as the drop gave it, if any */ }
+    }
+    return file ? [{ path: file.name, file, single: true }] : [];
+  }))).flat();
   add(found);
 });
 
