@@ -353,7 +353,7 @@ const kSliceMs = 8;
 // entries to draw in the order they were first asked for, so that new lines
 // join the list in order.
 const kDrawEveryMs = 100;
-const kDrawSliceMs = 20;
+const kDrawSliceMs = 16;
 const toDraw = new Set();
 let drawPending = false;
 let drawTimer = 0;
