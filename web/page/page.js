@@ -585,26 +585,17 @@ function measured(entry) {
   return entry.size !== undefined;
 }
 
-// Runs `task` in a task of its own, after what the page has waiting (frames
-// included) but without the pause the browser puts into a chain of timers.
-const nextTask = new MessageChannel();
-const nextTasks = [];
-nextTask.port1.onmessage = () => nextTasks.shift()();
-function soon(task) {
-  nextTasks.push(task);
-  nextTask.port2.postMessage(null);
-}
-
 let measuring = false;
 function measureSoon() {
   if (measuring || !queue.some((entry) => entry.size === undefined)) return;
   measuring = true;
-  soon(() => {
+  // A timer, not a quicker way to run next: its pause lets frames in.
+  setTimeout(() => {
     measuring = false;
     sliceEnd = performance.now() + kSliceMs;
     for (const entry of queue) if (!measured(entry)) break;
     if (pool.some((slot) => slot.working.size < kInFlight)) pump(); else measureSoon();
-  });
+  }, 0);
 }
 
 // The next entries for a worker: as many small files as a batch holds, or one
