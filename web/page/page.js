@@ -345,15 +345,16 @@ function draw(entry) {
 // while hundreds of files are converted.
 const kSliceMs = 8;
 
-// Lines are drawn a slice at a time: a worker's answer for a whole batch, or
-// a folder of hundreds of files, never holds the page still for long. While
+// Lines are drawn a slice at a time, and at most kDrawLines at a time (the
+// browser lays each out afterwards): a worker's answer for a whole batch, or a
+// folder of hundreds of files, never holds the page still for long. While
 // files are being converted, the list and the status are drawn at most every
 // kDrawEveryMs: each drawing lays the whole list out again, which over
 // hundreds of lines costs more than the lines themselves. `toDraw` keeps the
 // entries to draw in the order they were first asked for, so that new lines
 // join the list in order.
-const kDrawEveryMs = 100;
-const kDrawSliceMs = 16;
+const kDrawEveryMs = 50;
+const kDrawLines = 48;
 const toDraw = new Set();
 let drawPending = false;
 let drawTimer = 0;
@@ -385,11 +386,12 @@ function drawSome() {
   drawPending = false;
   const start = performance.now();
   const added = document.createDocumentFragment();
+  let lines = 0;
   for (const entry of toDraw) {
     toDraw.delete(entry);
     draw(entry);
     if (!entry.li.parentNode) added.append(entry.li);
-    if (performance.now() - start >= kDrawSliceMs) break;
+    if (++lines >= kDrawLines || performance.now() - start >= kSliceMs) break;
   }
   results.append(added);
   lastDrawn = performance.now();
@@ -496,7 +498,7 @@ const kWorkers = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
 let workerSource = null;  // a promise of the blob: address workers start from
 let wasm = null;          // the single-file page's WebAssembly bytes
 let wasmModule = null;    // a promise of the WebAssembly compiled once for every worker
-let pool = [];            // { worker, pending, next, working (its jobs: { entries }) }
+let pool = [];            // { worker, pending, next, working (its jobs: { entries }), handed (files so far) }
 // Each worker holds two batches, so that it reads the next while converting one.
 const kInFlight = 2;
 // Small files go to a worker together, which reads them in one go: reading
@@ -533,7 +535,7 @@ function startWorkers() {
     }
     wasmModule = compileOnce();
   }
-  pool = Array.from({ length: kWorkers }, () => ({ worker: null, pending: new Map(), next: 1, working: new Set() }));
+  pool = Array.from({ length: kWorkers }, () => ({ worker: null, pending: new Map(), next: 1, working: new Set(), handed: 0 }));
   const slots = pool;
   return Promise.all([workerSource, wasmModule]).then(([source, module]) => {
     for (const slot of slots) {
@@ -682,6 +684,7 @@ function forget(entry) {
 async function convertBatch(slot, batch) {
   const job = { entries: batch, large: batch.some(isLarge) };
   slot.working.add(job);
+  slot.handed += batch.length;
   const utf8 = outputChoice.value === 'utf-8';
   const split = splitChoice.value === 'split';
   const asked = [];
@@ -912,7 +915,8 @@ window.addEventListener('drop', async (event) => {
         file = await fileOf(root);
       } catch (error) { /* the file as the drop gave it, if any */ }
     }
-    return file ? [{ path: file.name, file, single: true }] : [];
+    if (file) return [{ path: file.name, file, single: true }];
+    return root ? [{ path: root.name, unreadable: true, single: true }] : [];
   }))).flat();
   add(found);
 });

@@ -628,6 +628,8 @@ async function checkControl(page, folder, count) {
   check(late.during && late.total === count + 1,
     `a file added during the run joins it (${late.total} of ${count + 1}${late.during ? '' : ', the run had ended'})`);
   const got = await collect(page, count + 1);
+  const handed = await page.evaluate(() => pool.map((slot) => slot.handed));
+  check(handed.length < 2 || handed.every((n) => n > 0), 'every worker takes a share of the files: ' + handed.join(', '));
   const status = await page.textContent('#status');
   check(got.every((e) => e.state === 'converted' || e.state === 'warning') &&
     status.startsWith(`${count + 1} files: ${count + 1} converted`), 'every file counted: ' + status);
@@ -635,7 +637,7 @@ async function checkControl(page, folder, count) {
 
 // A folder dropped anywhere on the page (here its heading): read to the
 // bottom, a folder given in parts, a file that cannot be read listed as such;
-// while dragging, the whole page shows it takes the drop.
+// while dragging, the whole page shows it takes the drop. Then single files.
 async function checkDropAnywhere(page) {
   await clearList(page);
   await page.evaluate(() => document.querySelector('h1').dispatchEvent(new Event('dragenter', { bubbles: true, cancelable: true })));
@@ -661,6 +663,27 @@ async function checkDropAnywhere(page) {
   check(/could not be read/.test(dropped[1].text), 'an unreadable file says so');
   const [zip] = await Promise.all([page.waitForEvent('download'), page.click('#zip')]);
   check(zip.suggestedFilename() === 'drop.zip', 'the .zip is named after the dropped folder: ' + zip.suggestedFilename());
+
+  // Files dropped on their own come from their entries, or as the drop gives
+  // them when the entry fails; in the order dropped.
+  await clearList(page);
+  await page.evaluate(() => {
+    const entry = (name, file) => ({ isFile: true, isDirectory: false, name, fullPath: '/' + name,
+      file: (ok, fail) => (file ? ok(file) : fail(new Error('gone'))) });
+    const item = (root, plain) => ({ kind: 'file', webkitGetAsEntry: () => root, getAsFile: () => plain });
+    const event = new Event('drop', { bubbles: true, cancelable: true });
+    event.dataTransfer = { items: [
+      item(entry('b.smi', new File(['<SYNC Start=1>b'], 'b.smi')), null),
+      { kind: 'string', webkitGetAsEntry: () => null, getAsFile: () => null },
+      item(entry('a.smi', null), new File(['<SYNC Start=1>a'], 'a.smi')),
+      item(entry('gone.smi', null), null),
+    ] };
+    document.querySelector('h1').dispatchEvent(event);
+  });
+  const alone = await collect(page, 3);
+  check(JSON.stringify(alone.map((e) => [e.path, e.state, e.cues])) === JSON.stringify([
+    ['b.smi', 'converted', 1], ['a.smi', 'converted', 1], ['gone.smi', 'failed', 0]]) && /could not be read/.test(alone[2].text),
+  'files dropped on their own: ' + JSON.stringify(alone.map((e) => [e.path, e.state, e.cues])));
 }
 
 // Names, downloads, a folder through its chooser and the .zip.
