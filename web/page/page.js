@@ -210,20 +210,46 @@ function codePageName(codePage) {
 
 // ---- The list ---------------------------------------------------------------
 
+// A line's elements are copied from these models, which costs far less than
+// making each anew over hundreds of lines.
+function model(html) {
+  const holder = document.createElement('template');
+  holder.innerHTML = html;
+  return holder.content.firstChild;
+}
+const kNote = model('<span class="note"></span>');
+const kButton = model('<button type="button"></button>');
+const kLink = model('<a href="#"></a>');
+// A preview is a button that shows or hides the text under it: as a
+// <details> element would, at a fraction of what one costs to lay out.
+const kPreview = model('<button type="button" class="preview" aria-expanded="false"></button>');
+const kPreviewText = model('<pre class="preview" hidden></pre>');
+// A line: the file's path, what became of it, the button that removes it,
+// and after that its preview or its languages.
+const kLine = model('<li><span class="name"></span>: <span class="what"></span> <button type="button" class="remove">×</button></li>');
+
 function note(text, kind) {
-  const span = document.createElement('span');
-  span.className = kind || 'note';
+  const span = kNote.cloneNode(false);
+  if (kind) span.className = kind;
   span.textContent = text;
   return span;
 }
 
-function button(text, onClick) {
-  const element = document.createElement('button');
-  element.type = 'button';
+// The list's buttons and links (and those of the line above it) answer
+// through one listener (`act` on the element), so that no line needs
+// listeners of its own.
+function button(text, act) {
+  const element = kButton.cloneNode(false);
   element.textContent = text;
-  element.addEventListener('click', onClick);
+  element.act = act;
   return element;
 }
+function act(event) {
+  const target = event.target.closest && event.target.closest('button, a');
+  if (target && target.act) target.act();
+}
+results.addEventListener('click', act);
+flaggedLine.addEventListener('click', act);
 
 // As the program names its outputs: the name up to its last '.', then ".srt".
 function outputName(name) {
@@ -256,40 +282,45 @@ function failureText(entry) {
   return t('unreadable');
 }
 
+function newLine(entry) {
+  const li = kLine.cloneNode(true);
+  li.firstChild.textContent = entry.path;
+  li.what = li.children[1];
+  li.removeButton = li.lastChild;
+  li.removeButton.act = () => removeEntry(entry);
+  return li;
+}
+
 // An entry's line: its path, then what became of it.
 function showEntry(entry) {
   const li = entry.li;
+  const { what, removeButton: remove } = li;
+  while (remove.nextSibling) remove.nextSibling.remove();
   entry.shown = entry.state;
   li.dataset.state = entry.state;
-  li.replaceChildren();
-  const name = document.createElement('span');
-  name.className = 'name';
-  name.textContent = entry.path;
-  li.append(name, ': ');
-  if (entry.state === 'waiting') li.append(note(ready ? t('waiting') : t('gettingReady')));
-  if (entry.state === 'converting') li.append(note(t('converting')));
-  if (entry.state === 'passed-over') li.append(note(t('notSmiName')));
-  if (entry.state === 'failed') li.append(note(failureText(entry), 'bad'));
+  remove.setAttribute('aria-label', t('remove') + ': ' + entry.path);
+  const said = [];
+  if (entry.state === 'waiting') said.push(note(ready ? t('waiting') : t('gettingReady')));
+  if (entry.state === 'converting') said.push(note(t('converting')));
+  if (entry.state === 'passed-over') said.push(note(t('notSmiName')));
+  if (entry.state === 'failed') said.push(note(failureText(entry), 'bad'));
   const done = entry.state === 'converted' || entry.state === 'warning';
   const outputs = done ? outputsOf(entry) : [];
-  if (done && !entry.parts) li.append(...outputLine(outputs[0]));
-  if (done && entry.parts) li.append(note(t('languages')(entry.parts.length)));
+  if (done && !entry.parts) said.push(...outputLine(outputs[0]));
+  if (done && entry.parts) said.push(note(t('languages')(entry.parts.length)));
   if (done && entry.likely) {
-    li.append(' ', note(t('looksWrong')(codePageName(entry.readIn), codePageName(entry.likely)), 'warn'), ' ',
+    said.push(' ', note(t('looksWrong')(codePageName(entry.readIn), codePageName(entry.likely)), 'warn'), ' ',
       button(t('readAs')(codePageName(entry.likely)), () => readAgain([entry], entry.likely)));
   }
-  const remove = button('×', () => removeEntry(entry));
-  remove.className = 'remove';
-  remove.setAttribute('aria-label', t('remove') + ': ' + entry.path);
-  li.append(' ', remove);
-  if (done && !entry.parts && entry.preview) li.append(previewOf(entry, t('preview')));
+  what.replaceChildren(...said);
+  if (done && !entry.parts && entry.preview) li.append(...previewOf(entry, t('preview')));
   if (done && entry.parts) {
     const list = document.createElement('ul');
     list.className = 'parts';
     for (const part of outputs) {
       const item = document.createElement('li');
       item.append(...outputLine(part));
-      if (part.preview) item.append(previewOf(part, t('previewOf')(part.name)));
+      if (part.preview) item.append(...previewOf(part, t('previewOf')(part.name)));
       list.append(item);
     }
     li.append(list);
@@ -299,7 +330,7 @@ function showEntry(entry) {
 // Draws an entry's line as it is now: a line drawn waiting that is now
 // being converted changes only its note.
 function draw(entry) {
-  const waiting = entry.shown === 'waiting' && entry.state === 'converting' && entry.li.querySelector('.note');
+  const waiting = entry.shown === 'waiting' && entry.state === 'converting' && entry.li.what.firstChild;
   if (!waiting) {
     showEntry(entry);
     return;
@@ -314,49 +345,71 @@ function draw(entry) {
 // while hundreds of files are converted.
 const kSliceMs = 8;
 
-// Lines are drawn a few at a time, once a frame, each frame's slice: a
-// worker's answer for a whole batch, or a folder of hundreds of files, never
-// holds the page still for long. `toDraw` keeps the entries to draw in the
-// order they were first asked for, so that new lines join the list in order.
+// Lines are drawn a slice at a time, and at most kDrawLines at a time (the
+// browser lays each out afterwards): a worker's answer for a whole batch, or a
+// folder of hundreds of files, never holds the page still for long. While
+// files are being converted, the list and the status are drawn at most every
+// kDrawEveryMs: each drawing lays the whole list out again, which over
+// hundreds of lines costs more than the lines themselves. `toDraw` keeps the
+// entries to draw in the order they were first asked for, so that new lines
+// join the list in order.
+const kDrawEveryMs = 50;
+const kDrawLines = 48;
 const toDraw = new Set();
 let drawPending = false;
+let drawTimer = 0;
+let lastDrawn = -Infinity;
 
 function showSoon(entry) {
   toDraw.add(entry);
-  if (drawPending) return;
+  drawSoon();
+}
+
+// `now`: at the next frame, however recent the last drawing.
+function drawSoon(now) {
+  if (drawPending && !(now && drawTimer)) return;
+  clearTimeout(drawTimer);
+  drawTimer = 0;
   drawPending = true;
-  requestAnimationFrame(drawSome);
+  const wait = now || run.done === run.total ? 0 : lastDrawn + kDrawEveryMs - performance.now();
+  if (wait > 0) {
+    drawTimer = setTimeout(() => {
+      drawTimer = 0;
+      requestAnimationFrame(drawSome);
+    }, wait);
+  } else {
+    requestAnimationFrame(drawSome);
+  }
 }
 
 function drawSome() {
   drawPending = false;
   const start = performance.now();
   const added = document.createDocumentFragment();
+  let lines = 0;
   for (const entry of toDraw) {
     toDraw.delete(entry);
     draw(entry);
     if (!entry.li.parentNode) added.append(entry.li);
-    if (performance.now() - start >= kSliceMs) break;
+    if (++lines >= kDrawLines || performance.now() - start >= kSliceMs) break;
   }
   results.append(added);
-  if (toDraw.size) {
-    drawPending = true;
-    requestAnimationFrame(drawSome);
-  }
+  lastDrawn = performance.now();
+  if (toDraw.size) drawSoon();
   showStatus();
   wakeIdleWaiters();
 }
 
 // An .srt's cue count and download link (`output` as outputsOf gives it).
 function outputLine(output) {
-  const link = document.createElement('a');
-  link.href = output.url || '#';
+  const link = kLink.cloneNode(false);
+  if (output.url) link.href = output.url;
   link.download = output.name;
   // The file's address is made when it is first asked for.
-  link.addEventListener('click', () => {
+  link.act = () => {
     if (!output.url) output.url = URL.createObjectURL(srtBlob(output));
     link.href = output.url;
-  });
+  };
   link.textContent = t('download')(output.name);
   const line = [note(t('cues')(output.cues)), ' ', link];
   if (output.cues === 0) line.push(' ', note(t('noCue'), 'warn'));
@@ -364,13 +417,15 @@ function outputLine(output) {
 }
 
 function previewOf(output, title) {
-  const details = document.createElement('details');
-  const summary = document.createElement('summary');
-  summary.textContent = title;
-  const text = document.createElement('pre');
+  const toggle = kPreview.cloneNode(false);
+  const text = kPreviewText.cloneNode(false);
+  toggle.textContent = title;
   text.textContent = output.preview;
-  details.append(summary, text);
-  return details;
+  toggle.act = () => {
+    text.hidden = !text.hidden;
+    toggle.setAttribute('aria-expanded', String(!text.hidden));
+  };
+  return [toggle, text];
 }
 
 function counts() {
@@ -408,15 +463,9 @@ function showStatus() {
   }
 }
 
-// The status follows the work at most once a frame.
-let statusPending = false;
+// The status follows the work as the list does.
 function showStatusSoon() {
-  if (statusPending) return;
-  statusPending = true;
-  requestAnimationFrame(() => {
-    statusPending = false;
-    showStatus();
-  });
+  drawSoon();
 }
 
 // Files flagged as read in the wrong encoding can all be read again at once.
@@ -449,7 +498,7 @@ const kWorkers = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
 let workerSource = null;  // a promise of the blob: address workers start from
 let wasm = null;          // the single-file page's WebAssembly bytes
 let wasmModule = null;    // a promise of the WebAssembly compiled once for every worker
-let pool = [];            // { worker, pending, next, working (its jobs: { entries }) }
+let pool = [];            // { worker, pending, next, working (its jobs: { entries }), handed (files so far) }
 // Each worker holds two batches, so that it reads the next while converting one.
 const kInFlight = 2;
 // Small files go to a worker together, which reads them in one go: reading
@@ -486,7 +535,7 @@ function startWorkers() {
     }
     wasmModule = compileOnce();
   }
-  pool = Array.from({ length: kWorkers }, () => ({ worker: null, pending: new Map(), next: 1, working: new Set() }));
+  pool = Array.from({ length: kWorkers }, () => ({ worker: null, pending: new Map(), next: 1, working: new Set(), handed: 0 }));
   const slots = pool;
   return Promise.all([workerSource, wasmModule]).then(([source, module]) => {
     for (const slot of slots) {
@@ -542,6 +591,7 @@ let measuring = false;
 function measureSoon() {
   if (measuring || !queue.some((entry) => entry.size === undefined)) return;
   measuring = true;
+  // A timer, not a quicker way to run next: its pause lets frames in.
   setTimeout(() => {
     measuring = false;
     sliceEnd = performance.now() + kSliceMs;
@@ -552,33 +602,54 @@ function measureSoon() {
 
 // The next entries for a worker: as many small files as a batch holds, or one
 // large one (none while another large one is converted). Null when nothing may
-// go, or no size is known in the time left.
+// go, or no size is known in the time left. The files whose sizes are known
+// are shared out among the workers rather than all given to the first: while
+// sizes come in a few at a time, every worker has some to convert.
 function nextBatch() {
   const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.large));
   const first = queue.findIndex((entry) => measured(entry) && !(largeInWork && isLarge(entry)));
   if (first < 0) return null;
+  let known = 1;
+  while (first + known < queue.length && known < kBatchFiles * pool.length && measured(queue[first + known])) ++known;
+  const most = Math.min(kBatchFiles, Math.ceil(known / pool.length));
   const batch = queue.splice(first, 1);
   let bytes = batch[0].size;
-  while (queue.length && batch.length < kBatchFiles && measured(queue[0]) && bytes + queue[0].size <= kBatchBytes) {
-    bytes += queue[0].size;
-    batch.push(queue.shift());
+  while (first < queue.length && batch.length < most && measured(queue[first]) && bytes + queue[first].size <= kBatchBytes &&
+         !(largeInWork && isLarge(queue[first]))) {
+    bytes += queue[first].size;
+    batch.push(...queue.splice(first, 1));
   }
   return batch;
 }
 
-// Hands waiting entries to idle workers.
+// How many files a worker has in hand.
+function filesHeld(slot) {
+  let count = 0;
+  for (const job of slot.working) count += job.entries.length;
+  return count;
+}
+
+// Hands waiting entries to the workers, each batch to the one with the fewest
+// files in hand.
 function pump() {
   if (!ready) return;
   sliceEnd = performance.now() + kSliceMs;
-  for (const slot of pool) {
-    while (slot.working.size < kInFlight && queue.length) {
-      const batch = nextBatch();
-      if (!batch) break;
-      convertBatch(slot, batch);
-    }
+  while (queue.length) {
+    const open = pool.filter((slot) => slot.working.size < kInFlight);
+    if (!open.length) break;
+    const slot = open.reduce((best, other) => (filesHeld(other) < filesHeld(best) ? other : best));
+    const batch = nextBatch();
+    if (!batch) break;
+    convertBatch(slot, batch);
   }
   measureSoon();
-  if (run.done === run.total) showStatus(); else showStatusSoon();
+  if (run.done < run.total) {
+    showStatusSoon();
+  } else {
+    // The run's last lines are drawn at once.
+    showStatus();
+    if (toDraw.size) drawSoon(true);
+  }
   wakeIdleWaiters();
 }
 
@@ -613,6 +684,7 @@ function forget(entry) {
 async function convertBatch(slot, batch) {
   const job = { entries: batch, large: batch.some(isLarge) };
   slot.working.add(job);
+  slot.handed += batch.length;
   const utf8 = outputChoice.value === 'utf-8';
   const split = splitChoice.value === 'split';
   const asked = [];
@@ -742,8 +814,9 @@ function add(found) {
   for (const { path, file, single, unreadable } of found) {
     const sami = isSami(path);
     if (!sami && !single) continue;
-    const entry = { path, file, sami, unreadable, li: document.createElement('li'), version: 0, listed: true,
+    const entry = { path, file, sami, unreadable, li: null, version: 0, listed: true,
       state: sami ? 'waiting' : 'passed-over' };
+    entry.li = newLine(entry);
     entries.push(entry);
     showSoon(entry);  // first here, so that the lines join the list in this order
     if (sami) added.push(entry);
@@ -767,13 +840,21 @@ $('folder').addEventListener('change', (event) => {
   event.target.value = '';
 });
 
-// Reads a dropped folder to the bottom; readEntries gives a folder in parts.
+// A dropped file's entry gives the file with its size looked up by the
+// browser meanwhile, rather than when the page first needs it, which holds
+// the page still for each file.
+function fileOf(entry) {
+  return new Promise((ok, fail) => entry.file(ok, fail));
+}
+
+// Reads a dropped folder to the bottom, its files and subfolders all at
+// once; readEntries gives a folder in parts.
 async function walk(entry, into) {
   if (entry.isFile) {
     const path = entry.fullPath.replace(/^\//, '');
     if (!isSami(path)) return;
     try {
-      into.push({ path, file: await new Promise((ok, fail) => entry.file(ok, fail)) });
+      into.push({ path, file: await fileOf(entry) });
     } catch (error) {
       into.push({ path, unreadable: true });
     }
@@ -792,7 +873,7 @@ async function walk(entry, into) {
     if (part.length === 0) break;
     children.push(...part);
   }
-  for (const child of children) await walk(child, into);
+  await Promise.all(children.map((child) => walk(child, into)));
 }
 
 // A drop anywhere on the page takes the files; while something is dragged
@@ -822,17 +903,21 @@ window.addEventListener('drop', async (event) => {
   const items = [...event.dataTransfer.items].filter((item) => item.kind === 'file');
   const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
   const plain = items.map((item) => item.getAsFile());
-  const found = [];
-  for (let i = 0; i < items.length; ++i) {
-    const root = roots[i];
+  const found = (await Promise.all(roots.map(async (root, i) => {
     if (root && root.isDirectory) {
       const inFolder = [];
       await walk(root, inFolder);
-      found.push(...inFolder.sort(byPath));
-    } else if (plain[i]) {
-      found.push({ path: plain[i].name, file: plain[i], single: true });
+      return inFolder.sort(byPath);
     }
-  }
+    let file = plain[i];
+    if (root && root.isFile) {
+      try {
+        file = await fileOf(root);
+      } catch (error) { /* the file as the drop gave it, if any */ }
+    }
+    if (file) return [{ path: file.name, file, single: true }];
+    return root ? [{ path: root.name, unreadable: true, single: true }] : [];
+  }))).flat();
   add(found);
 });
 

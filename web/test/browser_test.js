@@ -277,7 +277,7 @@ async function collect(page, count) {
         text: entry.li.textContent,
         download: entry.li.querySelector('a') ? entry.li.querySelector('a').download : null,
         downloads: [...entry.li.querySelectorAll('a')].map((link) => link.download),
-        previews: [...entry.li.querySelectorAll('details pre')].map((pre) => pre.textContent),
+        previews: [...entry.li.querySelectorAll('pre.preview')].map((pre) => pre.textContent),
         srt: await bytesOf(entry.srt),
         parts: entry.parts ? parts : null,
       });
@@ -628,6 +628,8 @@ async function checkControl(page, folder, count) {
   check(late.during && late.total === count + 1,
     `a file added during the run joins it (${late.total} of ${count + 1}${late.during ? '' : ', the run had ended'})`);
   const got = await collect(page, count + 1);
+  const handed = await page.evaluate(() => pool.map((slot) => slot.handed));
+  check(handed.length < 2 || handed.every((n) => n > 0), 'every worker takes a share of the files: ' + handed.join(', '));
   const status = await page.textContent('#status');
   check(got.every((e) => e.state === 'converted' || e.state === 'warning') &&
     status.startsWith(`${count + 1} files: ${count + 1} converted`), 'every file counted: ' + status);
@@ -635,7 +637,7 @@ async function checkControl(page, folder, count) {
 
 // A folder dropped anywhere on the page (here its heading): read to the
 // bottom, a folder given in parts, a file that cannot be read listed as such;
-// while dragging, the whole page shows it takes the drop.
+// while dragging, the whole page shows it takes the drop. Then single files.
 async function checkDropAnywhere(page) {
   await clearList(page);
   await page.evaluate(() => document.querySelector('h1').dispatchEvent(new Event('dragenter', { bubbles: true, cancelable: true })));
@@ -661,6 +663,27 @@ async function checkDropAnywhere(page) {
   check(/could not be read/.test(dropped[1].text), 'an unreadable file says so');
   const [zip] = await Promise.all([page.waitForEvent('download'), page.click('#zip')]);
   check(zip.suggestedFilename() === 'drop.zip', 'the .zip is named after the dropped folder: ' + zip.suggestedFilename());
+
+  // Files dropped on their own come from their entries, or as the drop gives
+  // them when the entry fails; in the order dropped.
+  await clearList(page);
+  await page.evaluate(() => {
+    const entry = (name, file) => ({ isFile: true, isDirectory: false, name, fullPath: '/' + name,
+      file: (ok, fail) => (file ? ok(file) : fail(new Error('gone'))) });
+    const item = (root, plain) => ({ kind: 'file', webkitGetAsEntry: () => root, getAsFile: () => plain });
+    const event = new Event('drop', { bubbles: true, cancelable: true });
+    event.dataTransfer = { items: [
+      item(entry('b.smi', new File(['<SYNC Start=1>b'], 'b.smi')), null),
+      { kind: 'string', webkitGetAsEntry: () => null, getAsFile: () => null },
+      item(entry('a.smi', null), new File(['<SYNC Start=1>a'], 'a.smi')),
+      item(entry('gone.smi', null), null),
+    ] };
+    document.querySelector('h1').dispatchEvent(event);
+  });
+  const alone = await collect(page, 3);
+  check(JSON.stringify(alone.map((e) => [e.path, e.state, e.cues])) === JSON.stringify([
+    ['b.smi', 'converted', 1], ['a.smi', 'converted', 1], ['gone.smi', 'failed', 0]]) && /could not be read/.test(alone[2].text),
+  'files dropped on their own: ' + JSON.stringify(alone.map((e) => [e.path, e.state, e.cues])));
 }
 
 // Names, downloads, a folder through its chooser and the .zip.
@@ -674,9 +697,16 @@ async function checkNamesAndZip(page, inputs) {
   check(named[1].state === 'passed-over' && /passed over/.test(named[1].text), 'notes.txt is passed over');
   check(named[2].download === '<img src=x onerror=alert(1)>.srt' && named[2].cues === 1, 'a name holding markup is shown as text');
   check(await page.locator('#results img').count() === 0, 'no markup from a name reaches the page');
-  await page.click('#results li:nth-child(1) summary');
-  check(/00:00:00,001 --> /.test(await page.textContent('#results li:nth-child(1) details pre')),
-    'the preview shows the first cues');
+  const preview = '#results li:nth-child(1) pre.preview';
+  const toggle = '#results li:nth-child(1) button.preview';
+  const closed = !await page.isVisible(preview) && await page.getAttribute(toggle, 'aria-expanded') === 'false';
+  await page.click(toggle);
+  check(closed && await page.isVisible(preview) && await page.getAttribute(toggle, 'aria-expanded') === 'true' &&
+    /00:00:00,001 --> /.test(await page.textContent(preview)), 'the preview opens in one click and shows the first cues');
+  await page.click(toggle);
+  check(!await page.isVisible(preview) && await page.getAttribute(toggle, 'aria-expanded') === 'false',
+    'a second click closes the preview');
+  await page.click(toggle);  // left open for the accessibility check
 
   const [download] = await Promise.all([page.waitForEvent('download'), page.click('#results li a >> nth=0')]);
   check(download.suggestedFilename() === 'Film.Part.srt', 'the download is named Film.Part.srt');
@@ -895,7 +925,7 @@ async function screenshots(page, inputs) {
   for (const language of ['en', 'ko']) {
     await page.selectOption('#language', language);
     await convertInPage(page, shown, 'CP949');
-    await page.click('#results li:nth-child(1) summary');
+    await page.click('#results li:nth-child(1) button.preview');
     // Tall enough for the whole list: items out of view are not drawn.
     for (let i = 0; i < 2; ++i) {
       await page.setViewportSize({ width: 900, height: await page.evaluate(() => document.documentElement.scrollHeight) });
