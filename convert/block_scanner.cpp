@@ -196,6 +196,7 @@ void StripEntities(WideBuffer& units, size_t runStart, bool& unterminated) {
 }
 
 inline bool IsSpace(SpaceCache& cache, char16_t c) {
+  if (c < 0x80) return IsWideSpace(c);  // answered inline, without the locale
   const size_t slot = (c ^ c >> 8) & 0xFF;
   if (cache.unit[slot] != c) {
     cache.unit[slot] = c;
@@ -204,13 +205,24 @@ inline bool IsSpace(SpaceCache& cache, char16_t c) {
   return cache.space[slot];
 }
 
-void TrimLine(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
+void TrimLineEnds(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
   char16_t* u = units.data();
   size_t begin = lineStart;
   size_t end = units.size;
   TrimRangeWith(u, begin, end, [&spaces](char16_t c) { return IsSpace(spaces, c); });
   if (begin != lineStart) std::char_traits<char16_t>::move(u + lineStart, u + begin, end - begin);
   units.size = lineStart + (end - begin);
+}
+
+// Trims the line from `lineStart` to the end of `units`. A line that starts
+// and ends with ASCII other than white space (most do) is left as it is
+// without a call.
+inline void TrimLine(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
+  if (units.size == lineStart) return;
+  const char16_t first = units.data()[lineStart];
+  const char16_t last = units.data()[units.size - 1];
+  if (first > u' ' && first < 0x80 && last > u' ' && last < 0x80) return;
+  TrimLineEnds(spaces, units, lineStart);
 }
 
 // Trims a caption whose lines are each trimmed already: only the breaks of
@@ -626,8 +638,21 @@ size_t Lookahead(const BlockScanner& scanner) {
 // checked first where the window would let them go unchecked.
 void HoldFrom(BlockScanner& scanner, size_t from, size_t to) {
   CheckThrough(scanner, from);
-  HoldInput(scanner.stream->input, from, to);
+  InputWindow& window = scanner.stream->input;
+  if (!HoldsAlready(window, from, to)) HoldInput(window, from, to);
   ViewWindow(scanner);
+}
+
+// HoldFrom for a read from `from`, through the lookahead. The scan's view
+// mirrors the window between calls, so a window that already holds the bytes,
+// checked up to `from`, needs nothing done (as it is for most blocks).
+void HoldForRead(BlockScanner& scanner, size_t from) {
+  const ScanInput& in = scanner.in;
+  const size_t to = from + Lookahead(scanner);
+  if (from >= in.base && to <= in.base + in.size &&
+      (!in.checking || in.invalid || in.validUpTo >= from))
+    return;
+  HoldFrom(scanner, from, to);
 }
 
 // What a read may change besides its block, to be put back when it is undone.
@@ -746,7 +771,7 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
 }
 
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
-  HoldFrom(scanner, from, from + Lookahead(scanner));
+  HoldForRead(scanner, from);
   const ScanUndo undo = SaveForUndo(scanner);
   bool fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
   while (UndoIfCut(scanner, from, block.end, undo))
@@ -781,7 +806,9 @@ void SkipHeader(BlockScanner& scanner, size_t& position, bool& atEnd) {
 
 WideString ReadBlockText(BlockScanner& scanner, size_t from) {
   MoveTo(*scanner.stream, from);
-  return ReadSyncBlock(*scanner.stream).text;
+  WideString text = ReadSyncBlock(*scanner.stream).text;
+  ViewWindow(scanner);  // the stream's read may have moved the window
+  return text;
 }
 
 void CheckRestOfInput(BlockScanner& scanner) {

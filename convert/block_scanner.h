@@ -91,7 +91,7 @@ struct SpaceCache {
 };
 
 struct BlockScanner {
-  ScanInput in;
+  ScanInput in;  // kept pointing at what the stream's window holds after every call
   SpaceCache spaces;
   TextStream* stream = nullptr;  // the same bytes, for the fallback reads
   WideBuffer tag;                // the tag being read, lowercased

@@ -60,7 +60,7 @@ void OpenWindowOverSource(InputWindow& window, ByteSource source, size_t windowB
 }
 
 void HoldInput(InputWindow& window, size_t from, size_t to) {
-  if (window.source.read == nullptr) return;
+  if (HoldsAlready(window, from, to)) return;
   if (window.capacity == 0 && window.source.takeStart != nullptr) TakeStart(window);
   const size_t heldEnd = window.base + window.size;
   const size_t wanted = std::max(from, std::min(to, window.end));

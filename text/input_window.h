@@ -14,6 +14,7 @@
 #ifndef LUMENTRACE_TEXT_INPUT_WINDOW_H_
 #define LUMENTRACE_TEXT_INPUT_WINDOW_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -73,6 +74,14 @@ inline const unsigned char* HeldBytes(const InputWindow& window) {
 // is the end of the input, not a cut).
 inline bool HoldsInputEnd(const InputWindow& window) {
   return window.base + window.size >= window.end;
+}
+
+// Whether the window holds [from, to) already (or as much of it as the input
+// has), so that HoldInput would leave it as it is.
+inline bool HoldsAlready(const InputWindow& window, size_t from, size_t to) {
+  if (window.source.read == nullptr) return true;
+  const size_t wanted = std::max(from, std::min(to, window.end));
+  return window.capacity != 0 && from >= window.base && wanted <= window.base + window.size;
 }
 
 // Makes the window hold [from, to), or as much of it as the input has: after
