@@ -214,14 +214,13 @@ void TrimLineEnds(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
   units.size = lineStart + (end - begin);
 }
 
-// Trims the line from `lineStart` to the end of `units`. A line that starts
-// and ends with ASCII other than white space (most do) is left as it is
-// without a call.
+// Trims the line from `lineStart` to the end of `units`. A line that neither
+// starts nor ends with white space (most do not) is left as it is without a
+// call.
 inline void TrimLine(SpaceCache& spaces, WideBuffer& units, size_t lineStart) {
   if (units.size == lineStart) return;
-  const char16_t first = units.data()[lineStart];
-  const char16_t last = units.data()[units.size - 1];
-  if (first > u' ' && first < 0x80 && last > u' ' && last < 0x80) return;
+  if (!IsSpace(spaces, units.data()[lineStart]) && !IsSpace(spaces, units.data()[units.size - 1]))
+    return;
   TrimLineEnds(spaces, units, lineStart);
 }
 
