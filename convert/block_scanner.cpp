@@ -99,53 +99,94 @@ inline bool IsLetter(unsigned char b, char letter) {
   return (b | 0x20) == letter;
 }
 
-// ReadPlainTagIn<1> where the table lowercases ASCII the plain way (A-Z to
-// a-z, everything else to itself): the tag is told by its bytes, a sync tag's
-// start by two loads.
-bool ReadPlainByteTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
-  const unsigned char* const p = in.data + cur.at - 1;  // the '<'
-  size_t at = cur.at;
-  if (!FindPlainTagEnd<1>(in, at)) return false;
-  const size_t length = at + 1 - (cur.at - 1);
-  cur.at = at + 1;
-  tag.kind = TagKind::kOther;
-  if (length >= kSyncTagStart.size()) {
-    // "<sync start=": the letters (and only they) matched whatever their case.
-    static const unsigned char kCase[12] = {0,    0x20, 0x20, 0x20, 0x20, 0,
-                                            0x20, 0x20, 0x20, 0x20, 0x20, 0};
-    static const unsigned char kStart[12] = {'<', 's', 'y', 'n', 'c', ' ',
-                                             's', 't', 'a', 'r', 't', '='};
+// "<sync start=" in characters of kStep bytes, and the bits that take a
+// letter's case away.
+template <size_t kStep>
+struct SyncStartPattern {
+  unsigned char cased[12 * kStep] = {};
+  unsigned char wanted[12 * kStep] = {};
+};
+
+template <size_t kStep>
+constexpr SyncStartPattern<kStep> MakeSyncStartPattern() {
+  SyncStartPattern<kStep> made;
+  const char letters[] = "<sync start=";
+  for (size_t k = 0; k < 12; ++k) {
+    const char c = letters[k];
+    made.wanted[k * kStep] = static_cast<unsigned char>(c);
+    made.cased[k * kStep] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? 0x20 : 0);
+  }
+  return made;
+}
+
+// Whether the plain tag at `p`, of at least twelve characters of kStep bytes,
+// starts "<sync start=" whatever the case of its letters (and only they).
+// Every character of a plain tag is ASCII, so a UTF-16LE unit's high byte is
+// zero, as it is in the pattern.
+template <size_t kStep>
+inline bool StartsSyncTag(const unsigned char* p) {
+  static constexpr SyncStartPattern<kStep> kPattern = MakeSyncStartPattern<kStep>();
+  if constexpr (kStep == 1) {
     std::uint64_t head, headCase, headWanted;
     std::uint32_t rest, restCase, restWanted;
     std::memcpy(&head, p, sizeof head);
     std::memcpy(&rest, p + 8, sizeof rest);
-    std::memcpy(&headCase, kCase, sizeof headCase);
-    std::memcpy(&restCase, kCase + 8, sizeof restCase);
-    std::memcpy(&headWanted, kStart, sizeof headWanted);
-    std::memcpy(&restWanted, kStart + 8, sizeof restWanted);
-    if ((head | headCase) != headWanted || (rest | restCase) != restWanted) return true;
+    std::memcpy(&headCase, kPattern.cased, sizeof headCase);
+    std::memcpy(&restCase, kPattern.cased + 8, sizeof restCase);
+    std::memcpy(&headWanted, kPattern.wanted, sizeof headWanted);
+    std::memcpy(&restWanted, kPattern.wanted + 8, sizeof restWanted);
+    return (head | headCase) == headWanted && (rest | restCase) == restWanted;
+  } else {
+    std::uint64_t differ = 0;
+    for (size_t k = 0; k < 12 * kStep; k += 8) {
+      std::uint64_t word, cased, wanted;
+      std::memcpy(&word, p + k, sizeof word);
+      std::memcpy(&cased, kPattern.cased + k, sizeof cased);
+      std::memcpy(&wanted, kPattern.wanted + k, sizeof wanted);
+      differ |= (word | cased) ^ wanted;
+    }
+    return differ == 0;
+  }
+}
+
+// ReadPlainTagIn<kStep> where the table lowercases ASCII the plain way (A-Z
+// to a-z, everything else to itself): the tag is told by its characters' low
+// bytes (a plain tag's characters are all ASCII), a sync tag's start by a few
+// loads.
+template <size_t kStep>
+bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+  const unsigned char* const p = in.data + cur.at - kStep;  // the '<'
+  size_t at = cur.at;
+  if (!FindPlainTagEnd<kStep>(in, at)) return false;
+  const size_t length = (at + 2 * kStep - cur.at) / kStep;
+  cur.at = at + kStep;
+  tag.kind = TagKind::kOther;
+  const auto c = [p](size_t k) { return p[k * kStep]; };
+  if (length >= kSyncTagStart.size()) {
+    if (!StartsSyncTag<kStep>(p)) return true;
     tag.kind = TagKind::kSync;
     // The common time: up to nine digits straight after the '=', which
     // cannot go past the 32-bit range.
     size_t i = kSyncTagStart.size();
     const size_t digitsEnd = std::min(length, i + 9);
     std::int32_t value = 0;
-    for (unsigned digit; i < digitsEnd && (digit = p[i] - 0x30u) < 10; ++i)
+    for (unsigned digit; i < digitsEnd && (digit = c(i) - 0x30u) < 10; ++i)
       value = value * 10 + static_cast<std::int32_t>(digit);
-    if (i > kSyncTagStart.size() && (i == length || p[i] - 0x30u >= 10)) {
+    if (i > kSyncTagStart.size() && (i == length || c(i) - 0x30u >= 10)) {
       tag.scanned = true;
       tag.time = value;
       return true;
     }
     std::int32_t ms = 0;
     // What the time is read from (spaces, quotes, signs, digits) lowercases to itself.
-    tag.scanned = ScanSyncTimeAt([p](size_t k) { return static_cast<char16_t>(p[k]); }, length, ms);
+    tag.scanned =
+        ScanSyncTimeAt([&c](size_t k) { return static_cast<char16_t>(c(k)); }, length, ms);
     tag.time = tag.scanned ? ms : 0;
   } else if (length == 4) {
-    if (IsLetter(p[1], 'b') && IsLetter(p[2], 'r')) tag.kind = TagKind::kBreak;  // "<br>"
+    if (IsLetter(c(1), 'b') && IsLetter(c(2), 'r')) tag.kind = TagKind::kBreak;  // "<br>"
   } else if (length == 5) {
-    if ((p[1] == '/' && IsLetter(p[2], 'b') && IsLetter(p[3], 'r')) ||  // "</br>"
-        (IsLetter(p[1], 'b') && IsLetter(p[2], 'r') && p[3] == '/'))    // "<br/>"
+    if ((c(1) == '/' && IsLetter(c(2), 'b') && IsLetter(c(3), 'r')) ||  // "</br>"
+        (IsLetter(c(1), 'b') && IsLetter(c(2), 'r') && c(3) == '/'))    // "<br/>"
       tag.kind = TagKind::kBreak;
   }
   return true;
@@ -158,8 +199,9 @@ bool ReadPlainByteTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
 // runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
 // left to ReadTag: false, and `cur` is not moved.
 inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
-  if (in.utf16) return ReadPlainTagIn<2>(in, cur, tag);
-  return in.plainLower ? ReadPlainByteTag(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
+  if (in.utf16)
+    return in.plainLower ? ReadPlainAsciiTag<2>(in, cur, tag) : ReadPlainTagIn<2>(in, cur, tag);
+  return in.plainLower ? ReadPlainAsciiTag<1>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
 }
 
 // Whether the plain tag [from, to) holds a ';' once lowercased.

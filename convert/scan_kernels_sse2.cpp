@@ -193,6 +193,21 @@ size_t Sse2TagStop(const unsigned char* in, size_t size) {
 
 size_t Sse2Utf16TagStop(const unsigned char* in, size_t units) {
   size_t i = 0;
+  // 16 units a step, packed into bytes both ways: with unsigned saturation
+  // every ASCII unit keeps its value and one from U+0080 to U+7FFF gets its
+  // top bit; with signed saturation one from U+8000 on gets its top bit (and
+  // in the first it becomes 0, which is neither '>' nor CR).
+  while (units - i >= 16) {
+    const __m128i v0 = Load(in + 2 * i);
+    const __m128i v1 = Load(in + 2 * i + 16);
+    const __m128i packed = _mm_packus_epi16(v0, v1);
+    const unsigned marks =
+        Mask(_mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(packed, Bytes(2)), Bytes('>')),
+                          _mm_cmpeq_epi8(packed, Bytes('\r')))) |
+        Mask(packed) | Mask(_mm_packs_epi16(v0, v1));
+    if (marks != 0) return i + static_cast<size_t>(__builtin_ctz(marks));
+    i += 16;
+  }
   while (units - i >= 8) {
     const __m128i v = Load(in + 2 * i);
     const __m128i angle = _mm_or_si128(v, Lanes(2));

@@ -208,6 +208,11 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
                               "<p <SYNC Start=6>",
                               "<sYnC sTaRt=3>",
                               "<SYNC Start=987654321>",
+                              "<SYNC Start=999999999>",
+                              "<SYNC Start=1234567890>",
+                              "<SYNC Start=0012>",
+                              "<SYNC Start=7 >",
+                              "<FONT COLOR=\"#FFFFFF\">",
                               "<SYNC Start=2147483648>",
                               "<SYNC Start=42949672961>",
                               "<SYNC Start=12x>",
@@ -244,9 +249,15 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
         EXPECT_EQ(DifferenceInAnyMode(text + pad + tag.substr(0, tag.size() - 1)), "")
             << tag << " cut off after " << lead;
         std::u16string wide;
-        for (char c : text) {  // beyond ASCII: U+FFFF, a lone surrogate or a syllable
+        // Beyond ASCII: U+FFFF, a lone surrogate, a Latin letter or a syllable.
+        for (char c : text) {
           const auto b = static_cast<unsigned char>(c);
-          wide += b < 0x80 ? b : b == 0xEF ? u'\xFFFF' : b == 0xED ? u'\xD800' : u'\xAC00';
+          wide += b < 0x80    ? b
+                  : b == 0xEF ? u'\xFFFF'
+                  : b == 0xED ? u'\xD800'
+                  : b == 0xC3 ? u'\x00E1'
+                  : b == 0xC4 ? u'\x0130'
+                              : u'\xAC00';
         }
         EXPECT_EQ(DifferenceInAnyMode("\xFF\xFE" + Utf16Bytes(wide)), "")
             << tag << " after " << lead;
@@ -256,6 +267,19 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
     }
   }
   std::setlocale(LC_ALL, "C");
+  // A long UTF-16 tag's '>' is looked for many units a step: a unit that
+  // stops the search (or one whose low byte alone would) at each place.
+  for (const char16_t unit : {u'\x00E9', u'\x0130', u'\x3E00', u'\x0D00', u'\x3C00', u'\x7FFF',
+                              u'\x8000', u'\xFFFF', u'>', u'\r', u'\0'}) {
+    for (size_t place = 1; place < 42; ++place) {
+      std::u16string tag = u"<font color=\"#FFFFFF\" face=\"a long name\">";
+      tag.insert(place, 1, unit);
+      const std::string bytes =
+          "\xFF\xFE" + Utf16Bytes(u"<SYNC Start=1>a" + tag + u"b<SYNC Start=2>" + tag + u"c");
+      EXPECT_EQ(fuzzing::CompareScanKernels(bytes), "") << int{unit} << " at " << place;
+      EXPECT_EQ(DifferenceInAnyMode(bytes), "") << int{unit} << " at " << place;
+    }
+  }
 }
 
 TEST(FastConversion, AnsiInputFoundInvalidLateStartsOverInTheCodePage) {
