@@ -29,6 +29,50 @@ inline unsigned Mask(__m128i v) {
   return static_cast<unsigned>(_mm_movemask_epi8(v));
 }
 
+// UTF-8 three-byte characters of a vector with bytes beyond ASCII: each
+// character's value goes into the lanes (`low`, `high`) of its first byte,
+// which becomes a place to keep (`starts`); a byte that is not part of a
+// valid character of one or three bytes joins `problems`, and a first byte
+// whose last byte lies past the vector is marked in `cut`.
+inline void DecodeThreeByteLanes(__m128i v, unsigned beyond, __m128i& low, __m128i& high,
+                                 unsigned& starts, unsigned& problems, unsigned& cut) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i leads = _mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xF0)), Bytes(0xE0));
+  const unsigned lead = Mask(leads);
+  const unsigned tail = Mask(_mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xC0)), Bytes(0x80)));
+  // A three-byte character's value in the 16-bit lane of its first byte.
+  const __m128i low6 = _mm_and_si128(v, Bytes(0x3F));
+  const __m128i top = _mm_and_si128(v, Bytes(0x0F));
+  const __m128i second = _mm_srli_si128(low6, 1);
+  const __m128i third = _mm_srli_si128(low6, 2);
+  const __m128i valueLow =
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(top, zero), 12),
+                                _mm_slli_epi16(_mm_unpacklo_epi8(second, zero), 6)),
+                   _mm_unpacklo_epi8(third, zero));
+  const __m128i valueHigh =
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(top, zero), 12),
+                                _mm_slli_epi16(_mm_unpackhi_epi8(second, zero), 6)),
+                   _mm_unpackhi_epi8(third, zero));
+  // Overlong (below U+0800), a surrogate (U+D800-U+DFFF) or U+FFFF.
+  const auto badValue = [zero](__m128i value) {
+    const __m128i top5 = _mm_and_si128(value, Lanes(0xF800));
+    return _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi16(top5, zero), _mm_cmpeq_epi16(top5, Lanes(0xD800))),
+        _mm_cmpeq_epi16(value, Lanes(-1)));
+  };
+  const unsigned bad = Mask(_mm_packs_epi16(badValue(valueLow), badValue(valueHigh)));
+  const unsigned whole = lead & tail >> 1 & tail >> 2;  // both continuation bytes in the vector
+  const unsigned owned = (lead << 1 | lead << 2) & 0xFFFF;
+  cut = lead & ~whole & 0xC000;
+  problems |= ((beyond & ~lead & ~tail) | (lead & ~whole) | (lead & bad) | (tail & ~owned)) & ~cut;
+  starts |= lead;
+  // The value at a first byte, the byte itself elsewhere.
+  const __m128i leadLow = _mm_unpacklo_epi8(leads, leads);
+  const __m128i leadHigh = _mm_unpackhi_epi8(leads, leads);
+  low = _mm_or_si128(_mm_and_si128(leadLow, valueLow), _mm_andnot_si128(leadLow, low));
+  high = _mm_or_si128(_mm_and_si128(leadHigh, valueHigh), _mm_andnot_si128(leadHigh, high));
+}
+
 // Reads one vector of caption text whose first byte starts a character: the
 // units of its characters up to the first byte that needs more than the
 // vector (a '<'; any byte beyond ASCII but, in UTF-8, those of a three-byte
@@ -64,41 +108,7 @@ inline size_t TextVector(__m128i v, bool utf8, char16_t* out, size_t& n, unsigne
   if (beyond != 0 && !utf8) {
     problems |= beyond;
   } else if (beyond != 0) {
-    const __m128i leads = _mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xF0)), Bytes(0xE0));
-    const unsigned lead = Mask(leads);
-    const unsigned tail = Mask(_mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xC0)), Bytes(0x80)));
-    // A three-byte character's value in the 16-bit lane of its first byte.
-    const __m128i low6 = _mm_and_si128(v, Bytes(0x3F));
-    const __m128i top = _mm_and_si128(v, Bytes(0x0F));
-    const __m128i second = _mm_srli_si128(low6, 1);
-    const __m128i third = _mm_srli_si128(low6, 2);
-    const __m128i valueLow =
-        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(top, zero), 12),
-                                  _mm_slli_epi16(_mm_unpacklo_epi8(second, zero), 6)),
-                     _mm_unpacklo_epi8(third, zero));
-    const __m128i valueHigh =
-        _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(top, zero), 12),
-                                  _mm_slli_epi16(_mm_unpackhi_epi8(second, zero), 6)),
-                     _mm_unpackhi_epi8(third, zero));
-    // Overlong (below U+0800), a surrogate (U+D800-U+DFFF) or U+FFFF.
-    const auto badValue = [zero](__m128i value) {
-      const __m128i top5 = _mm_and_si128(value, Lanes(0xF800));
-      return _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi16(top5, zero), _mm_cmpeq_epi16(top5, Lanes(0xD800))),
-          _mm_cmpeq_epi16(value, Lanes(-1)));
-    };
-    const unsigned bad = Mask(_mm_packs_epi16(badValue(valueLow), badValue(valueHigh)));
-    const unsigned whole = lead & tail >> 1 & tail >> 2;  // both continuation bytes in the vector
-    const unsigned owned = (lead << 1 | lead << 2) & 0xFFFF;
-    cut = lead & ~whole & 0xC000;
-    problems |=
-        ((beyond & ~lead & ~tail) | (lead & ~whole) | (lead & bad) | (tail & ~owned)) & ~cut;
-    starts |= lead;
-    // The value at a first byte, the byte itself elsewhere.
-    const __m128i leadLow = _mm_unpacklo_epi8(leads, leads);
-    const __m128i leadHigh = _mm_unpackhi_epi8(leads, leads);
-    low = _mm_or_si128(_mm_and_si128(leadLow, valueLow), _mm_andnot_si128(leadLow, low));
-    high = _mm_or_si128(_mm_and_si128(leadHigh, valueHigh), _mm_andnot_si128(leadHigh, high));
+    DecodeThreeByteLanes(v, beyond, low, high, starts, problems, cut);
   }
   const auto limit = static_cast<size_t>(__builtin_ctz(problems | cut | 0x10000));
   more = (cut >> limit & 1) != 0 || limit == 16;
