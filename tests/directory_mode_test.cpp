@@ -299,9 +299,11 @@ TEST(DirectoryMode, ALinkRepointedDuringTheSearchLosesNoFolder) {
       renameat2(top, "a", aside, real ? "to-decoy" : "to-real", RENAME_EXCHANGE);
     }
   });
+  // At least 20 runs meet the race, however slow the machine; more while
+  // time allows.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   int runs = 0;
-  for (; runs < 300 && std::chrono::steady_clock::now() < deadline; ++runs) {
+  for (; runs < 300 && (runs < 20 || std::chrono::steady_clock::now() < deadline); ++runs) {
     const RunResult run = RunWithoutArguments(root);
     // Found, it is converted, or fails to open (with or without the error
     // line, by the step that meets the change) when the link has moved on
@@ -316,7 +318,6 @@ TEST(DirectoryMode, ALinkRepointedDuringTheSearchLosesNoFolder) {
   racer.join();
   close(top);
   close(aside);
-  EXPECT_GE(runs, 20);
 }
 
 TEST(DirectoryMode, PassesOverADirectoryThatCannotBeListed) {
