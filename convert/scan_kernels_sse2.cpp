@@ -1,5 +1,6 @@
 // The scanner's loops in SSE2, which every x86-64 processor has: 16 bytes (8
-// UTF-16 units) a step. Built for x86-64 targets only.
+// UTF-16 units) a step. Built for x86-64, and for the web page as WebAssembly
+// SIMD128 (emscripten translates the SSE2 intrinsics, nearly all one for one).
 #include <emmintrin.h>
 
 #include <cstdint>

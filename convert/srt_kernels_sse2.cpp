@@ -1,6 +1,6 @@
 // The SRT writer's loops in SSE2, which every x86-64 processor has: 8 units a
-// step. Built for x86-64 targets only (which are little-endian, so UTF-16LE
-// is the units' own bytes).
+// step. Built for x86-64, and for the web page as WebAssembly SIMD128 (as the
+// scanner's); both are little-endian, so UTF-16LE is the units' own bytes.
 #include <emmintrin.h>
 
 #include <cstring>

@@ -36,5 +36,7 @@ bash web/build.sh
 # The character classes of both builds, for the test to compare.
 cmake --build build -j"$(nproc)" --target char_classes
 cp build/char_classes web/build/char_classes
-NODE_PATH=${NODE_PATH:-/usr/share/nodejs} cmake --build web/build -j"$(nproc)" --target char_classes
+NODE_PATH=${NODE_PATH:-/usr/share/nodejs} cmake --build web/build -j"$(nproc)" --target char_classes kernel_check
+# The page's vector loops, compiled to WebAssembly SIMD128, against the portable ones.
+node --no-experimental-fetch web/build/kernel_check.js
 node web/test/browser_test.js build/lumentrace
