@@ -25,41 +25,34 @@ size_t Below(size_t n) {
 }
 
 std::string Bytes() {
-  static const char* const kPieces[] = {"a",
-                                        "Z",
-                                        " ",
-                                        "<",
-                                        ">",
-                                        "&",
-                                        ";",
-                                        "\r",
-                                        "\n",
-                                        "\r\n",
-                                        "&nbsp;",
-                                        "=",
-                                        "\xC3\xA9",      // two bytes
-                                        "\xEA\xB0\x80",  // three bytes (Hangul)
-                                        "\xE0\x80\x80",  // overlong
-                                        "\xED\xA0\x80",  // a surrogate
-                                        "\xEF\xBF\xBF",  // U+FFFF
-                                        "\xEF\xBF\xBD",
-                                        "\xE4\xB8",
-                                        "\xE4",
-                                        "\x80",
-                                        "\xBF\xBF",
-                                        "\xF0\x9F\x98\x80",
-                                        "\xFF",
-                                        "\x7F",
-                                        "\x00"};
+  static const char* const kAscii[] = {"a", "Z",      " ",  "<",  ">",  "&",    ";",
+                                       "=", "&nbsp;", "\t", "\r", "\n", "\r\n", "\x7F"};
+  // Two- and three-byte characters (Hangul), an overlong form, a surrogate,
+  // U+FFFF, U+FFFD, characters cut off, stray continuation bytes, four
+  // bytes, a byte no UTF-8 has.
+  static const char* const kBeyond[] = {
+      "\xC3\xA9",     "\xEA\xB0\x80", "\xE0\x80\x80",     "\xED\xA0\x80",
+      "\xEF\xBF\xBF", "\xEF\xBF\xBD", "\xE4\xB8",         "\xE4",
+      "\x80",         "\xBF\xBF",     "\xF0\x9F\x98\x80", "\xFF"};
   static const char kRun[] = "Caption text of an ordinary film, long enough for vectors.";
   std::string text;
   const size_t pieces = Below(24);
   for (size_t i = 0; i < pieces; ++i) {
-    if (Below(3) == 0) {
-      text.append(kRun, Below(sizeof kRun));
-    } else {
-      const char* piece = kPieces[Below(sizeof kPieces / sizeof kPieces[0])];
-      text.append(piece, *piece == '\0' ? 1 : std::strlen(piece));
+    switch (Below(8)) {
+      case 0:
+      case 1:
+      case 2:
+        text.append(kRun, Below(sizeof kRun));
+        break;
+      case 3:
+      case 4:
+        text += kBeyond[Below(sizeof kBeyond / sizeof kBeyond[0])];
+        break;
+      case 5:
+        text += '\0';
+        break;
+      default:
+        text += kAscii[Below(sizeof kAscii / sizeof kAscii[0])];
     }
   }
   return text;
