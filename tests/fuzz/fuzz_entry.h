@@ -134,7 +134,8 @@ inline bool TranscodeUtf8ToUtf16(const std::string& utf8, std::string& utf16) {
 
 // Each vector implementation of the scanner's loops against the portable one,
 // over the input from each of its first 32 bytes (so that every byte falls at
-// every place of a vector), with room for all of the output and for a little.
+// every place of a vector), with room for all of the output and for a little
+// (one vector's worth and about it, and one unit).
 inline std::string CompareScanKernels(const std::string& bytes) {
   const ScanKernels& portable = PortableScanKernels();
   const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -148,7 +149,7 @@ inline std::string CompareScanKernels(const std::string& bytes) {
       const size_t size = bytes.size() - from;
       const std::string where = " differs from byte " + std::to_string(from);
       for (const bool utf8 : {false, true}) {
-        for (const size_t room : {size, size_t{17}, size_t{1}}) {
+        for (const size_t room : {size, size_t{33}, size_t{17}, size_t{16}, size_t{1}}) {
           size_t wantUnits = 0;
           size_t gotUnits = 0;
           unsigned wantMarks = 0;

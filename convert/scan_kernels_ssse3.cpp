@@ -1,0 +1,221 @@
+// The caption text loop with SSSE3's byte shuffle, for processors that have
+// it (chosen at run time, scan_kernels_x86.cpp): UTF-8 characters of one, two
+// and three bytes are decoded 16 bytes a step, and the units kept are packed
+// together by a shuffle looked up from their mask, where the SSE2 loop packs
+// them one place at a time and leaves two-byte characters to the byte reader.
+// The other loops are the SSE2 ones. Built for x86-64 targets only; every
+// function here carries the instruction set it needs, so that nothing built
+// from this file runs on a processor without it.
+#include <tmmintrin.h>
+
+#include <cstddef>
+
+#include "convert/scan_kernels.h"
+#include "convert/scan_kernels_x86.h"
+#include "text/char_decoding.h"
+
+namespace {
+
+// For each mask of the eight 16-bit lanes of a vector to keep: the shuffle
+// that moves those lanes, in order, to the front, and how many they are.
+struct PackTable {
+  alignas(16) unsigned char shuffle[256][16];
+  unsigned char count[256];
+};
+
+constexpr PackTable MakePackTable() {
+  PackTable table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    unsigned kept = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((mask >> lane & 1) == 0) continue;
+      table.shuffle[mask][2 * kept] = static_cast<unsigned char>(2 * lane);
+      table.shuffle[mask][2 * kept + 1] = static_cast<unsigned char>(2 * lane + 1);
+      ++kept;
+    }
+    for (unsigned place = 2 * kept; place < 16; ++place) table.shuffle[mask][place] = 0x80;
+    table.count[mask] = static_cast<unsigned char>(kept);
+  }
+  return table;
+}
+
+constexpr PackTable kPack = MakePackTable();
+
+inline __m128i Load(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void Store(char16_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+inline __m128i Bytes(int c) {
+  return _mm_set1_epi8(static_cast<char>(c));
+}
+
+inline unsigned Mask(__m128i v) {
+  return static_cast<unsigned>(_mm_movemask_epi8(v));
+}
+
+// Writes the lanes of `units` that `keep` marks at out[n] on, and moves n past them.
+__attribute__((target("ssse3"))) inline void PackLanes(__m128i units, unsigned keep, char16_t* out,
+                                                       size_t& n) {
+  const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[keep]));
+  Store(out + n, _mm_shuffle_epi8(units, shuffle));
+  n += kPack.count[keep];
+}
+
+// UTF-8 characters of two and three bytes in a vector with bytes beyond
+// ASCII: each character's unit goes into the lane (of `low`, `high`) of its
+// first byte, which becomes a place to keep (`starts`); a byte that is not
+// part of a character PlainUtf8Length reads joins `problems`, and a first
+// byte whose last byte lies past the vector is marked in `cut`.
+__attribute__((target("ssse3"))) inline void DecodeLanes(__m128i v, unsigned beyond, __m128i& low,
+                                                         __m128i& high, unsigned& starts,
+                                                         unsigned& problems, unsigned& cut) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i second = _mm_srli_si128(v, 1);
+  const __m128i third = _mm_srli_si128(v, 2);
+  // Compared as signed bytes, 0x80-0xBF lie below 0xC0, and 0xC2-0xDF
+  // between 0xC1 and 0xE0.
+  const __m128i leads3 = _mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xF0)), Bytes(0xE0));
+  const __m128i leads2 =
+      _mm_and_si128(_mm_cmpgt_epi8(v, Bytes(0xC1)), _mm_cmpgt_epi8(Bytes(0xE0), v));
+  const unsigned lead3 = Mask(leads3);
+  const unsigned lead2 = Mask(leads2);
+  const unsigned tail = Mask(_mm_cmpgt_epi8(Bytes(0xC0), v));
+  // Three-byte forms that are no character: overlong (E0 then 80-9F), a
+  // surrogate (ED then A0-BF) and U+FFFF (EF BF BF). A second byte that is
+  // no continuation byte makes the character a problem anyway.
+  const __m128i upperSecond = _mm_cmpgt_epi8(second, Bytes(0x9F));
+  const __m128i bad = _mm_or_si128(
+      _mm_or_si128(_mm_andnot_si128(upperSecond, _mm_cmpeq_epi8(v, Bytes(0xE0))),
+                   _mm_and_si128(upperSecond, _mm_cmpeq_epi8(v, Bytes(0xED)))),
+      _mm_and_si128(
+          _mm_cmpeq_epi8(v, Bytes(0xEF)),
+          _mm_and_si128(_mm_cmpeq_epi8(second, Bytes(0xBF)), _mm_cmpeq_epi8(third, Bytes(0xBF)))));
+  const unsigned whole3 = lead3 & tail >> 1 & tail >> 2;  // its continuation bytes in the vector
+  const unsigned whole2 = lead2 & tail >> 1;
+  const unsigned owned = (lead3 << 1 | lead3 << 2 | lead2 << 1) & 0xFFFF;
+  cut = (lead3 & ~whole3 & 0xC000) | (lead2 & ~whole2 & 0x8000);
+  problems |= ((beyond & ~(lead3 | lead2 | tail)) | (lead3 & ~whole3) | (lead2 & ~whole2) |
+               (lead3 & Mask(bad)) | (tail & ~owned)) &
+              ~cut;
+  starts |= lead3 | lead2;
+  // Each place's unit as top << 12 | middle << 6 | bottom: a three-byte
+  // character's four, six and six bits; a two-byte one's none, five and six;
+  // any other byte's none, none and the byte itself.
+  const __m128i low6 = _mm_and_si128(v, Bytes(0x3F));
+  const __m128i second6 = _mm_srli_si128(low6, 1);
+  const __m128i third6 = _mm_srli_si128(low6, 2);
+  const __m128i bottom = _mm_or_si128(
+      _mm_and_si128(leads3, third6),
+      _mm_andnot_si128(leads3,
+                       _mm_or_si128(_mm_and_si128(leads2, second6), _mm_andnot_si128(leads2, v))));
+  const __m128i middle = _mm_or_si128(_mm_and_si128(leads3, second6),
+                                      _mm_and_si128(leads2, _mm_and_si128(v, Bytes(0x1F))));
+  // The top four bits already in the upper half of their byte.
+  const __m128i top = _mm_and_si128(leads3, _mm_and_si128(_mm_slli_epi16(v, 4), Bytes(0xF0)));
+  // bottom + 64 * middle (at most 0xFF + 64 * 0x3F) in each 16-bit lane.
+  const __m128i weights = _mm_set1_epi16(0x4001);
+  low = _mm_or_si128(_mm_maddubs_epi16(_mm_unpacklo_epi8(bottom, middle), weights),
+                     _mm_unpacklo_epi8(zero, top));
+  high = _mm_or_si128(_mm_maddubs_epi16(_mm_unpackhi_epi8(bottom, middle), weights),
+                      _mm_unpackhi_epi8(zero, top));
+}
+
+// Reads one vector of caption text whose first byte starts a character, as
+// the SSE2 loop's vector step does: the units of its characters up to the
+// first byte that needs more than the vector (a '<'; any byte beyond ASCII
+// but, in UTF-8, those of a two- or three-byte character PlainUtf8Length
+// reads that ends in the vector) are written at out[n] on, CR and LF left
+// out, and the marks of the '&' and ';' among them added to `seen`. Returns
+// that byte's place, 16 when there is none; `more` tells whether the text may
+// go on from there (at a character the vector cut off).
+__attribute__((target("ssse3"))) inline size_t TextVector(__m128i v, bool utf8, char16_t* out,
+                                                          size_t& n, unsigned& seen, bool& more) {
+  const __m128i zero = _mm_setzero_si128();
+  const unsigned less = Mask(_mm_cmpeq_epi8(v, Bytes('<')));
+  const unsigned breaks =
+      Mask(_mm_or_si128(_mm_cmpeq_epi8(v, Bytes('\r')), _mm_cmpeq_epi8(v, Bytes('\n'))));
+  const unsigned ampersands = Mask(_mm_cmpeq_epi8(v, Bytes('&')));
+  const unsigned semicolons = Mask(_mm_cmpeq_epi8(v, Bytes(';')));
+  const unsigned beyond = Mask(v);
+  __m128i low = _mm_unpacklo_epi8(v, zero);
+  __m128i high = _mm_unpackhi_epi8(v, zero);
+  if ((less | breaks | ampersands | semicolons | beyond) == 0) {
+    Store(out + n, low);
+    Store(out + n + 8, high);
+    n += 16;
+    more = true;
+    return 16;
+  }
+  unsigned problems = less;
+  unsigned starts = ~(beyond | breaks) & 0xFFFF;
+  unsigned cut = 0;
+  if (beyond != 0 && !utf8) {
+    problems |= beyond;
+  } else if (beyond != 0) {
+    DecodeLanes(v, beyond, low, high, starts, problems, cut);
+  }
+  const auto limit = static_cast<size_t>(__builtin_ctz(problems | cut | 0x10000));
+  more = (cut >> limit & 1) != 0 || limit == 16;
+  const unsigned before = (1u << limit) - 1;
+  seen |= ((ampersands & before) != 0 ? kAmpersandMark : 0) |
+          ((semicolons & before) != 0 ? kSemicolonMark : 0);
+  const unsigned kept = starts & before;
+  if ((kept & (kept + 1)) == 0) {  // no gap: ASCII up to a '<', perhaps after a CR or LF
+    Store(out + n, low);
+    Store(out + n + 8, high);
+    n += static_cast<size_t>(__builtin_ctz(~kept));
+    return limit;
+  }
+  PackLanes(low, kept & 0xFF, out, n);
+  PackLanes(high, kept >> 8, out, n);
+  return limit;
+}
+
+// The SSE2 loop's shape around the vector step above.
+__attribute__((target("ssse3"))) size_t Ssse3ByteText(const unsigned char* in, size_t size,
+                                                      bool utf8, char16_t* out, size_t room,
+                                                      size_t& produced, unsigned& marks) {
+  size_t at = 0;
+  size_t n = 0;
+  unsigned seen = 0;
+  for (;;) {
+    if (room - n >= 16 && size - at >= 16) {
+      bool more = false;
+      at += TextVector(Load(in + at), utf8, out, n, seen, more);
+      if (more) continue;
+      if (in[at] == '<') break;
+    } else if (n >= room || at >= size) {
+      break;
+    }
+    const unsigned char b = in[at];
+    if (b < 0x80) {
+      // A byte of a short tail.
+      if (b == '<') break;
+      ++at;
+      if (b == '\r' || b == '\n') continue;
+      seen |= TextMarkOf(b);
+      out[n++] = b;
+      continue;
+    }
+    // A character the vector could not take whole, or one of a short tail.
+    const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
+    if (length == 0) break;
+    ++n;
+    at += length;
+  }
+  marks |= seen;
+  produced = n;
+  return at;
+}
+
+}  // namespace
+
+const ScanKernels& Ssse3ScanKernels() {
+  static const ScanKernels kSsse3 = {"ssse3", Ssse3ByteText, Sse2ScanKernels().utf16Text,
+                                     Sse2ScanKernels().tagStop, Sse2ScanKernels().utf16TagStop};
+  return kSsse3;
+}
