@@ -67,12 +67,11 @@ __attribute__((target("ssse3"))) inline void PackLanes(__m128i units, unsigned k
 
 // UTF-8 characters of two and three bytes in a vector with bytes beyond
 // ASCII: each character's unit goes into the lane (of `low`, `high`) of its
-// first byte, which becomes a place to keep (`starts`); a byte that is not
-// part of a character PlainUtf8Length reads joins `problems`, and a first
-// byte whose last byte lies past the vector is marked in `cut`.
-__attribute__((target("ssse3"))) inline void DecodeLanes(__m128i v, unsigned beyond, __m128i& low,
-                                                         __m128i& high, unsigned& starts,
-                                                         unsigned& problems, unsigned& cut) {
+// first byte, which is marked in `leads`; a byte that is not part of a
+// character PlainUtf8Length reads is marked in `problems` (in the top bit of
+// its lane), and so is a first byte whose last byte lies past the vector.
+__attribute__((target("ssse3"))) inline void DecodeLanes(__m128i v, __m128i& low, __m128i& high,
+                                                         __m128i& leads, __m128i& problems) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i second = _mm_srli_si128(v, 1);
   const __m128i third = _mm_srli_si128(v, 2);
@@ -81,9 +80,7 @@ __attribute__((target("ssse3"))) inline void DecodeLanes(__m128i v, unsigned bey
   const __m128i leads3 = _mm_cmpeq_epi8(_mm_and_si128(v, Bytes(0xF0)), Bytes(0xE0));
   const __m128i leads2 =
       _mm_and_si128(_mm_cmpgt_epi8(v, Bytes(0xC1)), _mm_cmpgt_epi8(Bytes(0xE0), v));
-  const unsigned lead3 = Mask(leads3);
-  const unsigned lead2 = Mask(leads2);
-  const unsigned tail = Mask(_mm_cmpgt_epi8(Bytes(0xC0), v));
+  const __m128i tails = _mm_cmpgt_epi8(Bytes(0xC0), v);
   // Three-byte forms that are no character: overlong (E0 then 80-9F), a
   // surrogate (ED then A0-BF) and U+FFFF (EF BF BF). A second byte that is
   // no continuation byte makes the character a problem anyway.
@@ -94,14 +91,19 @@ __attribute__((target("ssse3"))) inline void DecodeLanes(__m128i v, unsigned bey
       _mm_and_si128(
           _mm_cmpeq_epi8(v, Bytes(0xEF)),
           _mm_and_si128(_mm_cmpeq_epi8(second, Bytes(0xBF)), _mm_cmpeq_epi8(third, Bytes(0xBF)))));
-  const unsigned whole3 = lead3 & tail >> 1 & tail >> 2;  // its continuation bytes in the vector
-  const unsigned whole2 = lead2 & tail >> 1;
-  const unsigned owned = (lead3 << 1 | lead3 << 2 | lead2 << 1) & 0xFFFF;
-  cut = (lead3 & ~whole3 & 0xC000) | (lead2 & ~whole2 & 0x8000);
-  problems |= ((beyond & ~(lead3 | lead2 | tail)) | (lead3 & ~whole3) | (lead2 & ~whole2) |
-               (lead3 & Mask(bad)) | (tail & ~owned)) &
-              ~cut;
-  starts |= lead3 | lead2;
+  // Continuation bytes one and two places on (none past the vector's end),
+  // and those a first byte before them claims.
+  const __m128i tail1 = _mm_srli_si128(tails, 1);
+  const __m128i tail2 = _mm_srli_si128(tails, 2);
+  const __m128i owned =
+      _mm_or_si128(_mm_or_si128(_mm_slli_si128(leads3, 1), _mm_slli_si128(leads3, 2)),
+                   _mm_slli_si128(leads2, 1));
+  leads = _mm_or_si128(leads3, leads2);
+  problems = _mm_or_si128(
+      _mm_or_si128(_mm_andnot_si128(_mm_andnot_si128(bad, _mm_and_si128(tail1, tail2)), leads3),
+                   _mm_andnot_si128(tail1, leads2)),
+      _mm_or_si128(_mm_andnot_si128(owned, tails),
+                   _mm_andnot_si128(_mm_or_si128(leads, tails), v)));
   // Each place's unit as top << 12 | middle << 6 | bottom: a three-byte
   // character's four, six and six bits; a two-byte one's none, five and six;
   // any other byte's none, none and the byte itself.
@@ -131,39 +133,47 @@ __attribute__((target("ssse3"))) inline void DecodeLanes(__m128i v, unsigned bey
 // reads that ends in the vector) are written at out[n] on, CR and LF left
 // out, and the marks of the '&' and ';' among them added to `seen`. Returns
 // that byte's place, 16 when there is none; `more` tells whether the text may
-// go on from there (at a character the vector cut off).
+// go on from there (at a character the vector cut off). The masks are made
+// in the vector registers, four taken out in all.
 __attribute__((target("ssse3"))) inline size_t TextVector(__m128i v, bool utf8, char16_t* out,
                                                           size_t& n, unsigned& seen, bool& more) {
   const __m128i zero = _mm_setzero_si128();
-  const unsigned less = Mask(_mm_cmpeq_epi8(v, Bytes('<')));
-  const unsigned breaks =
-      Mask(_mm_or_si128(_mm_cmpeq_epi8(v, Bytes('\r')), _mm_cmpeq_epi8(v, Bytes('\n'))));
-  const unsigned ampersands = Mask(_mm_cmpeq_epi8(v, Bytes('&')));
-  const unsigned semicolons = Mask(_mm_cmpeq_epi8(v, Bytes(';')));
+  const __m128i less = _mm_cmpeq_epi8(v, Bytes('<'));
+  const __m128i breaks =
+      _mm_or_si128(_mm_cmpeq_epi8(v, Bytes('\r')), _mm_cmpeq_epi8(v, Bytes('\n')));
+  const unsigned marked =
+      Mask(_mm_or_si128(_mm_cmpeq_epi8(v, Bytes('&')), _mm_cmpeq_epi8(v, Bytes(';'))));
   const unsigned beyond = Mask(v);
   __m128i low = _mm_unpacklo_epi8(v, zero);
   __m128i high = _mm_unpackhi_epi8(v, zero);
-  if ((less | breaks | ampersands | semicolons | beyond) == 0) {
-    Store(out + n, low);
-    Store(out + n + 8, high);
-    n += 16;
-    more = true;
-    return 16;
+  // The places that stop the run, and those whose unit is kept (ASCII but
+  // CR and LF, and the first bytes of characters).
+  unsigned problems;
+  unsigned keep;
+  if (beyond == 0) {
+    problems = Mask(less);
+    keep = ~Mask(breaks) & 0xFFFF;
+  } else if (!utf8) {
+    problems = Mask(_mm_or_si128(less, v));
+    keep = ~Mask(_mm_or_si128(breaks, v)) & 0xFFFF;
+  } else {
+    __m128i leads;
+    __m128i bytes;
+    DecodeLanes(v, low, high, leads, bytes);
+    problems = Mask(_mm_or_si128(less, bytes));
+    keep = ~Mask(_mm_or_si128(breaks, _mm_andnot_si128(leads, v))) & 0xFFFF;
   }
-  unsigned problems = less;
-  unsigned starts = ~(beyond | breaks) & 0xFFFF;
-  unsigned cut = 0;
-  if (beyond != 0 && !utf8) {
-    problems |= beyond;
-  } else if (beyond != 0) {
-    DecodeLanes(v, beyond, low, high, starts, problems, cut);
-  }
-  const auto limit = static_cast<size_t>(__builtin_ctz(problems | cut | 0x10000));
+  // A first byte among the last two places that is a problem is one whose
+  // character the vector cuts off: the next vector reads it.
+  const unsigned cut = problems & keep & beyond & 0xC000;
+  const auto limit = static_cast<size_t>(__builtin_ctz(problems | 0x10000));
   more = (cut >> limit & 1) != 0 || limit == 16;
   const unsigned before = (1u << limit) - 1;
-  seen |= ((ampersands & before) != 0 ? kAmpersandMark : 0) |
-          ((semicolons & before) != 0 ? kSemicolonMark : 0);
-  const unsigned kept = starts & before;
+  if ((marked & before) != 0) {
+    seen |= ((Mask(_mm_cmpeq_epi8(v, Bytes('&'))) & before) != 0 ? kAmpersandMark : 0) |
+            ((Mask(_mm_cmpeq_epi8(v, Bytes(';'))) & before) != 0 ? kSemicolonMark : 0);
+  }
+  const unsigned kept = keep & before;
   if ((kept & (kept + 1)) == 0) {  // no gap: ASCII up to a '<', perhaps after a CR or LF
     Store(out + n, low);
     Store(out + n + 8, high);
