@@ -209,11 +209,12 @@ __attribute__((target("ssse3"))) size_t Ssse3ByteText(const unsigned char* in, s
     for (;;) {
       const __m128i next = Load(in + at + 16);
       const size_t limit = TextVector(v, next, utf8, leads, out, n, seen, cut);
-      at += limit;
       if (limit < 16) {  // at a character's first byte (none lies before it unfinished)
+        at += limit;
         stopped = in[at] == '<';
         break;
       }
+      at += 16;
       if (room - n < 16 || size - at < 32) {
         // Past the continuation bytes of a character the last vector began.
         if (in[at - 1] >= 0xC0) {
