@@ -1,7 +1,8 @@
 // The block scanner's inner loops: a portable implementation that every
 // machine runs, and implementations in the vector instructions of a machine
-// that has them (scan_kernels_<set>.cpp, the one for the target picked at
-// build time). Every implementation gives the same answer for the same input;
+// that has them (scan_kernels_<set>.cpp: those of the target's family are
+// picked at build time, and among them those the processor runs at run
+// time). Every implementation gives the same answer for the same input;
 // they differ in speed alone, and the tests and fuzz targets hold each to the
 // portable one.
 #ifndef LUMENTRACE_CONVERT_SCAN_KERNELS_H_

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "convert/scan_kernels.h"
+#include "convert/scan_kernels_x86.h"
 #include "text/char_decoding.h"
 
 namespace {
@@ -237,7 +238,6 @@ constexpr ScanKernels kSse2 = {"sse2", Sse2ByteText, Sse2Utf16Text, Sse2TagStop,
 
 }  // namespace
 
-const ScanKernels* const* VectorScanKernels() {
-  static const ScanKernels* const kFound[] = {&kSse2, nullptr};
-  return kFound;
+const ScanKernels& Sse2ScanKernels() {
+  return kSse2;
 }

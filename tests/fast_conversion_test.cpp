@@ -175,7 +175,11 @@ TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
                                       "\xFF\xA0",
                                       "\xEF\xBF\xBD",
                                       "\xEE\x80\x80",
-                                      "\xEA\xB0\x80 \xED\x9E\xA3  \xEC\xA7\x80 x\xC3\xA9"};
+                                      "\xEA\xB0\x80 \xED\x9E\xA3  \xEC\xA7\x80 x\xC3\xA9",
+                                      "\xDF\xBF\xC2\x80\xD0\x96",
+                                      "\xC3\xC3\xA9",
+                                      "\xE0\xA0x",
+                                      "\xED\xBF\xBF"};
   for (const std::string& special : byteSpecials) {
     for (size_t lead = 0; lead < 17; ++lead) {
       const std::string text = std::string(lead, 'x') + special +
@@ -294,6 +298,49 @@ TEST(FastConversion, AnsiInputFoundInvalidLateStartsOverInTheCodePage) {
   ASSERT_TRUE(oracle::ConvertWith(smi, StreamMode::AnsiText, "CP949", false, srt));
   EXPECT_EQ(oracle::CompareWithReference(smi, StreamMode::AnsiText, "CP949", srt), "");
   EXPECT_GT(srt.size(), size_t{1} << 21);
+}
+
+TEST(FastConversion, TextLoopsDecodeRunsOfTwoAndThreeByteCharacters) {
+  // Runs of two- and three-byte characters, and ASCII between them, with one
+  // sequence the byte reader turns down (or a character at its limits) at
+  // every place of two vectors; each vector loop must stop, or go on, where
+  // the portable loop does, from every start (so at every cut by the vector).
+  const std::string run =
+      "\xC3\xA9\xEA\xB0\x80\xD0\x96\xEC\xA7\x80\xC2\xA0"
+      "a\xED\x9E\xA3\xDF\xBF\xE3\x80\x80"
+      "\xC3\xA9\xC3\xA9\xC3\xA9\xEA\xB0\x80\xEA\xB0\x80 \xD7\x90\xEF\xBF\xBD";
+  const std::string sequences[] = {"\xC0\x80",  // overlong forms of two and three bytes
+                                   "\xC1\xBF",
+                                   "\xE0\x80\x80",
+                                   "\xE0\x9F\xBF",
+                                   "\xE0\xA0\x80",  // the first character of three bytes
+                                   "\xED\xA0\x80",  // surrogates
+                                   "\xED\xBF\xBF",
+                                   "\xED\x9F\xBF",  // the last character before them
+                                   "\xEE\x80\x80",
+                                   "\xEF\xBF\xBF",  // U+FFFF
+                                   "\xEF\xBF\xBE",
+                                   "\xC2\x80",  // the first and last characters of two bytes
+                                   "\xDF\xBF",
+                                   "\xC3",  // a first byte without its continuation
+                                   "\xC3\xC3\xA9",
+                                   "\xE1\x80",
+                                   "\xE1\x80x",
+                                   "\xE1x\x80",
+                                   "\xA9",  // a continuation byte alone, and one too many
+                                   "\xC3\xA9\xA9",
+                                   "\xEA\xB0\x80\x80",
+                                   "\xF0\x9F\x98\x80",  // four bytes, left to the byte reader
+                                   "\xF8\x88\x80\x80\x80",
+                                   "\xFF",
+                                   "<",
+                                   "\r\n&;"};
+  for (const std::string& sequence : sequences) {
+    for (size_t place = 0; place <= 32; ++place) {
+      const std::string text = run.substr(0, place) + sequence + run + run;
+      EXPECT_EQ(fuzzing::CompareScanKernels(text), "") << "at " << place;
+    }
+  }
 }
 
 // Random SAMI-like text from pieces that reach the reader's special cases.

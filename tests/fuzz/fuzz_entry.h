@@ -134,8 +134,10 @@ inline bool TranscodeUtf8ToUtf16(const std::string& utf8, std::string& utf16) {
 
 // Each vector implementation of the scanner's loops against the portable one,
 // over the input from each of its first 32 bytes (so that every byte falls at
-// every place of a vector), with room for all of the output and for a little.
+// every place of a vector), with room for all of the output and for a little
+// (one vector's worth and about it, and one unit).
 inline std::string CompareScanKernels(const std::string& bytes) {
+  constexpr char16_t kUntouched = 0xFDFD;
   const ScanKernels& portable = PortableScanKernels();
   const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
   std::vector<char16_t> want(bytes.size() + 32);
@@ -148,18 +150,23 @@ inline std::string CompareScanKernels(const std::string& bytes) {
       const size_t size = bytes.size() - from;
       const std::string where = " differs from byte " + std::to_string(from);
       for (const bool utf8 : {false, true}) {
-        for (const size_t room : {size, size_t{17}, size_t{1}}) {
+        for (const size_t room :
+             {size, size_t{33}, size_t{17}, size_t{16}, size_t{15}, size_t{1}}) {
           size_t wantUnits = 0;
           size_t gotUnits = 0;
           unsigned wantMarks = 0;
           unsigned gotMarks = 0;
           const size_t wantTaken =
               portable.byteText(in, size, utf8, want.data(), room, wantUnits, wantMarks);
+          // Nothing may be written past the room.
+          std::fill(got.begin(), got.end(), kUntouched);
           const size_t gotTaken =
               vector.byteText(in, size, utf8, got.data(), room, gotUnits, gotMarks);
           if (wantTaken != gotTaken || wantUnits != gotUnits || wantMarks != gotMarks ||
               !std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantUnits),
-                          got.begin()))
+                          got.begin()) ||
+              std::find_if(got.begin() + static_cast<std::ptrdiff_t>(room), got.end(),
+                           [](char16_t u) { return u != kUntouched; }) != got.end())
             return name + " byteText" + where + (utf8 ? " (UTF-8)" : "") + " with room " +
                    std::to_string(room);
         }
