@@ -562,6 +562,18 @@ function startWorkers() {
 }
 let workersStarted = startWorkers();
 
+// Each worker makes its conversion and the encoding's tables ready before the
+// files come, so that the first files wait for neither. whenWorkersReady()
+// resolves when every worker is (the test waits on it).
+let workersPrepared = null;
+function prepareWorkers() {
+  const codePage = codePageChoice.value;
+  workersPrepared = Promise.all(pool.map((slot) => ask(slot, { type: 'prepare', codePage })));
+}
+function whenWorkersReady() {
+  return workersPrepared || Promise.resolve();
+}
+
 async function ask(slot, message) {
   await workersStarted;
   const id = slot.next++;
@@ -582,6 +594,7 @@ const isLarge = (entry) => entry.size > kLargeFile;
 // still. Waiting files are measured ahead in slices of their own, so that a
 // batch mostly finds its sizes known.
 let sliceEnd = 0;  // when the slice of work under way ends (performance.now())
+const kFirstSliceMs = 64;
 function measured(entry) {
   if (entry.size === undefined && performance.now() < sliceEnd) entry.size = entry.file ? entry.file.size : 0;
   return entry.size !== undefined;
@@ -633,7 +646,11 @@ function filesHeld(slot) {
 // files in hand.
 function pump() {
   if (!ready) return;
-  sliceEnd = performance.now() + kSliceMs;
+  const starting = !pool.some((slot) => slot.working.size);
+  sliceEnd = performance.now() + (starting ? kFirstSliceMs : kSliceMs);
+  // A run's first slice measures what it can before any file goes: the
+  // browser answers sooner while it is not yet reading files for the workers.
+  if (starting) for (const entry of queue) if (!measured(entry)) break;
   while (queue.length) {
     const open = pool.filter((slot) => slot.working.size < kInFlight);
     if (!open.length) break;
@@ -795,7 +812,10 @@ clearButton.addEventListener('click', () => {
   run = { total: 0, done: 0 };
   results.replaceChildren();
   delete statusLine.dataset.noSmi;
-  if (restart) workersStarted = startWorkers();
+  if (restart) {
+    workersStarted = startWorkers();
+    prepareWorkers();
+  }
   pump();
   showStatus();
 });
@@ -927,6 +947,7 @@ window.addEventListener('drop', async (event) => {
 // byte-order mark are read the same in any).
 codePageChoice.addEventListener('change', () => {
   remember('encoding', codePageChoice.value);
+  prepareWorkers();
   enqueue(entries.filter((entry) => entry.sami && !entry.codePage && entry.state !== 'waiting' &&
     entry.legacy !== false && entry.failure !== 'unreadable' && entry.failure !== 'too-large'));
 });
@@ -1022,6 +1043,7 @@ showTexts();
 presetEncoding().then((codePage) => {
   codePageChoice.value = codePage;
   ready = true;
+  prepareWorkers();
   for (const entry of entries) showSoon(entry);
   pump();
   document.documentElement.dataset.ready = 'true';

@@ -200,8 +200,9 @@ function likelyLegacyEncoding(bytes) {
 }
 
 // The first cues of an .srt, for the page to show.
+const kDecoders = { utf8: new TextDecoder('utf-8'), utf16: new TextDecoder('utf-16le') };
 function preview(head, utf8) {
-  const text = new TextDecoder(utf8 ? 'utf-8' : 'utf-16le').decode(head);
+  const text = (utf8 ? kDecoders.utf8 : kDecoders.utf16).decode(head);
   return text.split('\r\n\r\n').slice(0, 3).join('\n\n').replace(/\r\n/g, '\n').trim();
 }
 
@@ -213,12 +214,14 @@ function srtCollector(m) {
   const srt = { pieces: [], size: 0, head: null };
   m.takeSrt = (at, size) => {
     const bytes = m.HEAPU8.subarray(at, at + size);
-    if (!srt.head) srt.head = bytes.slice(0, 4096);
     srt.size += size;
     if (srt.size <= kBlobAbove) {
-      srt.pieces.push(bytes.slice());
+      const copy = bytes.slice();
+      srt.pieces.push(copy);
+      if (!srt.head) srt.head = copy.subarray(0, 4096);
       return;
     }
+    if (!srt.head) srt.head = bytes.slice(0, 4096);
     if (srt.pieces.length && !(srt.pieces[0] instanceof Blob)) srt.pieces = [new Blob(srt.pieces)];
     srt.pieces.push(new Blob([bytes]));
   };
@@ -370,6 +373,11 @@ async function handle(message) {
     case 'locale': {
       const m = await instance;
       return { codePage: codePageForLocale(m, message.name) };
+    }
+    case 'prepare': {
+      // The conversion and the encoding's tables made ready ahead of the files.
+      define(await instance, message.codePage);
+      return {};
     }
     case 'convert':
       return convertBatch(message);
