@@ -354,7 +354,7 @@ const kSliceMs = 8;
 // entries to draw in the order they were first asked for, so that new lines
 // join the list in order.
 const kDrawEveryMs = 50;
-const kDrawLines = 48;
+const kDrawLines = 160;
 const toDraw = new Set();
 let drawPending = false;
 let drawTimer = 0;
@@ -617,13 +617,21 @@ function measureSoon() {
 // large one (none while another large one is converted). Null when nothing may
 // go, or no size is known in the time left. The files whose sizes are known
 // are shared out among the workers rather than all given to the first: while
-// sizes come in a few at a time, every worker has some to convert.
-function nextBatch() {
+// sizes come in a few at a time, every worker has some to convert. A worker
+// that has a batch in hand (`busy`) waits for a full one while sizes are
+// still being looked up: a few files at a time cost each side a message and
+// a turn more than they save.
+function nextBatch(busy) {
   const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.large));
   const first = queue.findIndex((entry) => measured(entry) && !(largeInWork && isLarge(entry)));
   if (first < 0) return null;
   let known = 1;
   while (first + known < queue.length && known < kBatchFiles * pool.length && measured(queue[first + known])) ++known;
+  if (busy && known < kBatchFiles && queue.some((entry) => entry.size === undefined)) {
+    let bytes = 0;
+    for (let i = first; i < first + known; ++i) bytes += queue[i].size;
+    if (bytes < kBatchBytes) return null;
+  }
   const most = Math.min(kBatchFiles, Math.ceil(known / pool.length));
   const batch = queue.splice(first, 1);
   let bytes = batch[0].size;
@@ -655,7 +663,7 @@ function pump() {
     const open = pool.filter((slot) => slot.working.size < kInFlight);
     if (!open.length) break;
     const slot = open.reduce((best, other) => (filesHeld(other) < filesHeld(best) ? other : best));
-    const batch = nextBatch();
+    const batch = nextBatch(slot.working.size > 0);
     if (!batch) break;
     convertBatch(slot, batch);
   }
