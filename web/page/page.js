@@ -354,7 +354,7 @@ const kSliceMs = 8;
 // entries to draw in the order they were first asked for, so that new lines
 // join the list in order.
 const kDrawEveryMs = 50;
-const kDrawLines = 160;
+const kDrawLines = 48;
 const toDraw = new Set();
 let drawPending = false;
 let drawTimer = 0;
@@ -594,7 +594,7 @@ const isLarge = (entry) => entry.size > kLargeFile;
 // still. Waiting files are measured ahead in slices of their own, so that a
 // batch mostly finds its sizes known.
 let sliceEnd = 0;  // when the slice of work under way ends (performance.now())
-const kFirstSliceMs = 64;
+const kFirstSliceMs = 48;
 function measured(entry) {
   if (entry.size === undefined && performance.now() < sliceEnd) entry.size = entry.file ? entry.file.size : 0;
   return entry.size !== undefined;
