@@ -594,7 +594,6 @@ const isLarge = (entry) => entry.size > kLargeFile;
 // still. Waiting files are measured ahead in slices of their own, so that a
 // batch mostly finds its sizes known.
 let sliceEnd = 0;  // when the slice of work under way ends (performance.now())
-const kFirstSliceMs = 48;
 function measured(entry) {
   if (entry.size === undefined && performance.now() < sliceEnd) entry.size = entry.file ? entry.file.size : 0;
   return entry.size !== undefined;
@@ -617,21 +616,13 @@ function measureSoon() {
 // large one (none while another large one is converted). Null when nothing may
 // go, or no size is known in the time left. The files whose sizes are known
 // are shared out among the workers rather than all given to the first: while
-// sizes come in a few at a time, every worker has some to convert. A worker
-// that has a batch in hand (`busy`) waits for a full one while sizes are
-// still being looked up: a few files at a time cost each side a message and
-// a turn more than they save.
-function nextBatch(busy) {
+// sizes come in a few at a time, every worker has some to convert.
+function nextBatch() {
   const largeInWork = pool.some((slot) => [...slot.working].some((job) => job.large));
   const first = queue.findIndex((entry) => measured(entry) && !(largeInWork && isLarge(entry)));
   if (first < 0) return null;
   let known = 1;
   while (first + known < queue.length && known < kBatchFiles * pool.length && measured(queue[first + known])) ++known;
-  if (busy && known < kBatchFiles && queue.some((entry) => entry.size === undefined)) {
-    let bytes = 0;
-    for (let i = first; i < first + known; ++i) bytes += queue[i].size;
-    if (bytes < kBatchBytes) return null;
-  }
   const most = Math.min(kBatchFiles, Math.ceil(known / pool.length));
   const batch = queue.splice(first, 1);
   let bytes = batch[0].size;
@@ -654,16 +645,12 @@ function filesHeld(slot) {
 // files in hand.
 function pump() {
   if (!ready) return;
-  const starting = !pool.some((slot) => slot.working.size);
-  sliceEnd = performance.now() + (starting ? kFirstSliceMs : kSliceMs);
-  // A run's first slice measures what it can before any file goes: the
-  // browser answers sooner while it is not yet reading files for the workers.
-  if (starting) for (const entry of queue) if (!measured(entry)) break;
+  sliceEnd = performance.now() + kSliceMs;
   while (queue.length) {
     const open = pool.filter((slot) => slot.working.size < kInFlight);
     if (!open.length) break;
     const slot = open.reduce((best, other) => (filesHeld(other) < filesHeld(best) ? other : best));
-    const batch = nextBatch(slot.working.size > 0);
+    const batch = nextBatch();
     if (!batch) break;
     convertBatch(slot, batch);
   }
