@@ -149,16 +149,54 @@ inline bool StartsSyncTag(const unsigned char* p) {
   }
 }
 
+// The eight characters of kStep bytes at `p` as eight bytes, the first in the
+// low bits. A UTF-16LE unit gives its low byte alone, which tells a digit
+// within a plain tag (all ASCII) through its '>'; past that, anything goes.
+template <size_t kStep>
+inline std::uint64_t EightCharacters(const unsigned char* p) {
+  if constexpr (kStep == 1) {
+    return LoadLittle64(p);
+  } else {
+    const auto pack = [](std::uint64_t units) {
+      std::uint64_t low = units & 0x00FF00FF00FF00FFull;
+      low = (low | low >> 8) & 0x0000FFFF0000FFFFull;
+      return (low | low >> 16) & 0xFFFFFFFFull;
+    };
+    return pack(LoadLittle64(p)) | pack(LoadLittle64(p + 8)) << 32;
+  }
+}
+
+// How many of the bytes of `word` (the first in the low bits) are decimal
+// digits before the first that is not, and (when any are) their value.
+inline size_t LeadingDigits(std::uint64_t word, std::uint32_t& value) {
+  constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+  const std::uint64_t low = word & 0x0F * kBytes;
+  // Non-zero in each byte that is not '0' to '9'.
+  const std::uint64_t other =
+      ((word & 0xF0 * kBytes) ^ 0x30 * kBytes) | ((low + 6 * kBytes) & 0x10 * kBytes);
+  const std::uint64_t stops = (((other & 0x7F * kBytes) + 0x7F * kBytes) | other) & 0x80 * kBytes;
+  const size_t count = stops == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(stops)) / 8;
+  if (count == 0) return 0;
+  // Leading zeros in front, then pairs, fours and eights of digits combined.
+  std::uint64_t d = low << (8 * (8 - count));
+  d = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFull;
+  d = (d * 100 + (d >> 16)) & 0x0000FFFF0000FFFFull;
+  d = (d * 10000 + (d >> 32)) & 0xFFFFFFFFull;
+  value = static_cast<std::uint32_t>(d);
+  return count;
+}
+
 // ReadPlainTagIn<kStep> where the table lowercases ASCII the plain way (A-Z
 // to a-z, everything else to itself): the tag is told by its characters' low
 // bytes (a plain tag's characters are all ASCII), a sync tag's start by a few
 // loads.
 template <size_t kStep>
 bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
-  const unsigned char* const p = in.data + cur.at - kStep;  // the '<'
+  const size_t first = cur.at - kStep;
+  const unsigned char* const p = in.data + first;  // the '<'
   size_t at = cur.at;
   if (!FindPlainTagEnd<kStep>(in, at)) return false;
-  const size_t length = (at + 2 * kStep - cur.at) / kStep;
+  const size_t length = (at + kStep - first) / kStep;
   cur.at = at + kStep;
   tag.kind = TagKind::kOther;
   const auto c = [p](size_t k) { return p[k * kStep]; };
@@ -166,16 +204,35 @@ bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
     if (!StartsSyncTag<kStep>(p)) return true;
     tag.kind = TagKind::kSync;
     // The common time: up to nine digits straight after the '=', which
-    // cannot go past the 32-bit range.
-    size_t i = kSyncTagStart.size();
-    const size_t digitsEnd = std::min(length, i + 9);
-    std::int32_t value = 0;
-    for (unsigned digit; i < digitsEnd && (digit = c(i) - 0x30u) < 10; ++i)
-      value = value * 10 + static_cast<std::int32_t>(digit);
-    if (i > kSyncTagStart.size() && (i == length || c(i) - 0x30u >= 10)) {
-      tag.scanned = true;
-      tag.time = value;
-      return true;
+    // cannot go past the 32-bit range. The tag's '>' ends the digits.
+    const size_t digitsAt = kSyncTagStart.size() * kStep;
+    if (in.size - first >= digitsAt + 8 * kStep) {
+      std::uint32_t value = 0;
+      const size_t count = LeadingDigits(EightCharacters<kStep>(p + digitsAt), value);
+      if (count != 0 && count < 8) {
+        tag.scanned = true;
+        tag.time = static_cast<std::int32_t>(value);
+        return true;
+      }
+      if (count == 8) {  // the '>' lies further on, inside the tag
+        const unsigned ninth = c(kSyncTagStart.size() + 8) - 0x30u;
+        if (ninth >= 10 || c(kSyncTagStart.size() + 9) - 0x30u >= 10) {
+          tag.scanned = true;
+          tag.time = static_cast<std::int32_t>(ninth >= 10 ? value : value * 10 + ninth);
+          return true;
+        }
+      }
+    } else {
+      size_t i = kSyncTagStart.size();
+      const size_t digitsEnd = std::min(length, i + 9);
+      std::int32_t value = 0;
+      for (unsigned digit; i < digitsEnd && (digit = c(i) - 0x30u) < 10; ++i)
+        value = value * 10 + static_cast<std::int32_t>(digit);
+      if (i > kSyncTagStart.size() && (i == length || c(i) - 0x30u >= 10)) {
+        tag.scanned = true;
+        tag.time = value;
+        return true;
+      }
     }
     std::int32_t ms = 0;
     // What the time is read from (spaces, quotes, signs, digits) lowercases to itself.
@@ -556,6 +613,12 @@ std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption,
     if (read.cur.pendingLow == 0) {
       if (in.utf16) {
         if (CopyUtf16Run(in, read.cur, caption, marks)) continue;
+        const size_t at = read.cur.at;
+        if (in.size - at >= 2 && in.data[at] == '<' && in.data[at + 1] == 0) {  // the common stop
+          tagAt = at;
+          read.cur.at = at + 2;
+          return u'<';
+        }
       } else {
         const bool full = in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
                                                  : CopyByteRun(in, read.cur, caption, marks);

@@ -210,6 +210,11 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
                               "<SYNC Start=987654321>",
                               "<SYNC Start=999999999>",
                               "<SYNC Start=1234567890>",
+                              "<SYNC Start=12345678>",
+                              "<SYNC Start=87654321x>",
+                              "<SYNC Start=98765432 1>",
+                              "<SYNC Start=123456789z>",
+                              "<SYNC Start=9>",
                               "<SYNC Start=0012>",
                               "<SYNC Start=7 >",
                               "<FONT COLOR=\"#FFFFFF\">",
@@ -248,6 +253,7 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
         EXPECT_EQ(DifferenceInAnyMode(text), "") << tag << " after " << lead;
         EXPECT_EQ(DifferenceInAnyMode(text + pad + tag.substr(0, tag.size() - 1)), "")
             << tag << " cut off after " << lead;
+        EXPECT_EQ(DifferenceInAnyMode(text + pad + tag), "") << tag << " last, after " << lead;
         std::u16string wide;
         // Beyond ASCII: U+FFFF, a lone surrogate, a Latin letter or a syllable.
         for (char c : text) {
