@@ -191,7 +191,8 @@ inline size_t LeadingDigits(std::uint64_t word, std::uint32_t& value) {
 // bytes (a plain tag's characters are all ASCII), a sync tag's start by a few
 // loads.
 template <size_t kStep>
-bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+__attribute__((always_inline)) inline bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur,
+                                                             PlainTag& tag) {
   const size_t first = cur.at - kStep;
   const unsigned char* const p = in.data + first;  // the '<'
   size_t at = cur.at;
@@ -255,7 +256,8 @@ bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
 // through the table, and `cur` is left past the '>'. Any other tag (one that
 // runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
 // left to ReadTag: false, and `cur` is not moved.
-inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+__attribute__((always_inline)) inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur,
+                                                        PlainTag& tag) {
   if (in.utf16)
     return in.plainLower ? ReadPlainAsciiTag<2>(in, cur, tag) : ReadPlainTagIn<2>(in, cur, tag);
   return in.plainLower ? ReadPlainAsciiTag<1>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
