@@ -492,34 +492,51 @@ inline bool IsTextStop(unsigned c) {
   return c < 64 && (kTextStops >> c & 1) != 0;
 }
 
-// UTF-16 caption text into the caption in bulk, up to the first unit that
-// needs more than copying; true when the caption's room ran out first.
-bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+// ReadCaptionRun for UTF-16LE input, the caption's end kept in locals: the
+// kernel copies the text between the units that stop it, which are looked at
+// here one by one.
+std::int32_t ReadUtf16CaptionRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption,
+                                 RunMarks& marks, size_t& tagAt) {
   const unsigned char* const data = in.data;
   const size_t size = in.size;
   size_t at = cur.at;
-  caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
-  char16_t* u = caption.data();
   size_t n = caption.size;
-  const size_t room = caption.capacity;
-  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool ampersand = false;
   bool semicolon = false;
-  // Each unit written takes two bytes: the room lasts at least this far.
-  const size_t limit = at + 2 * ((size - at) / 2 < room - n ? (size - at) / 2 : room - n);
-  while (at < limit) {
-    // The unit that stopped the last step is looked at here, and so is one
-    // that follows it (LF after CR): the kernel is called for text only.
+  std::int32_t stop = kNoMoreInput;
+  while (size - at >= 2) {
     const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
-    if (IsTextStop(unit) || unit == kEndOfInput) {
-      if (unit == u'<' || unit == kEndOfInput) break;
+    if (IsTextStop(unit)) {
       at += 2;
+      if (unit == u'<') {
+        tagAt = at - 2;
+        stop = u'<';
+        break;
+      }
       if (unit == u'\r' || unit == u'\n') continue;
       ampersand |= unit == u'&';
       semicolon |= unit == u';';
-      u[n++] = unit;
+      if (n == caption.capacity) {
+        caption.size = n;
+        caption.Reserve(1);
+      }
+      caption.data()[n++] = unit;
       continue;
     }
-    const size_t plain = in.kernels->utf16Text(data + at, (limit - at) / 2, u + n);
+    if (unit == kEndOfInput) {
+      at += 2;
+      stop = kEndOfInput;
+      break;
+    }
+    // Text the kernel copies, at least this unit, as far as the room goes.
+    const size_t units = (size - at) / 2;
+    if (caption.capacity - n < 256 && caption.capacity - n < units) {
+      caption.size = n;
+      caption.Reserve(units < 256 ? units : 256);
+    }
+    const size_t room = caption.capacity - n;
+    const size_t plain =
+        in.kernels->utf16Text(data + at, units < room ? units : room, caption.data() + n);
     n += plain;
     at += 2 * plain;
   }
@@ -527,7 +544,7 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
-  return at >= limit && size - at >= 2;  // the room ran out, or may have
+  return stop;
 }
 
 // The same for UTF-8 input: ASCII and the two- and three-byte characters,
@@ -611,24 +628,15 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
 // it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
 std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption, RunMarks& marks,
                             size_t& tagAt) {
+  if (in.utf16) return ReadUtf16CaptionRun(in, read.cur, caption, marks, tagAt);
   for (;;) {
     if (read.cur.pendingLow == 0) {
-      if (in.utf16) {
-        if (CopyUtf16Run(in, read.cur, caption, marks)) continue;
-        const size_t at = read.cur.at;
-        if (in.size - at >= 2 && in.data[at] == '<' && in.data[at + 1] == 0) {  // the common stop
-          tagAt = at;
-          read.cur.at = at + 2;
-          return u'<';
-        }
-      } else {
-        const bool full = in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
-                                                 : CopyByteRun(in, read.cur, caption, marks);
-        if (full) continue;
-        if (read.cur.at < in.size && in.data[read.cur.at] == '<') {  // the common stop
-          tagAt = read.cur.at++;
-          return u'<';
-        }
+      const bool full = in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
+                                               : CopyByteRun(in, read.cur, caption, marks);
+      if (full) continue;
+      if (read.cur.at < in.size && in.data[read.cur.at] == '<') {  // the common stop
+        tagAt = read.cur.at++;
+        return u'<';
       }
     }
     tagAt = read.cur.at;

@@ -125,6 +125,17 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   const std::string utf16 =
       "\xFF\xFE" + Utf16Bytes(u"<SYNC Start=1>\xD83D\xDE00\r\n<BR>a<SYNC Start=2>") + "x";
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
+  // Captions longer than the room the caption first gets, with units that
+  // stop the copy on either side of where it runs out, and a lone last byte.
+  for (const size_t length :
+       {size_t{250}, size_t{255}, size_t{256}, size_t{257}, size_t{300}, size_t{700}}) {
+    const std::u16string text =
+        std::u16string(length, u'\xAC00') + u"&amp;\r\n;x&nbsp;<b>" + std::u16string(length, u'y');
+    const std::string bytes = "\xFF\xFE" + Utf16Bytes(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" +
+                                                      text + u"\xFFFF" + text);
+    EXPECT_EQ(DifferenceInAnyMode(bytes), "") << length;
+    EXPECT_EQ(DifferenceInAnyMode(bytes + "z"), "") << length << ", odd";
+  }
 }
 
 TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
