@@ -888,7 +888,8 @@ void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   HoldForRead(scanner, from);
   const ScanUndo undo = SaveForUndo(scanner);
   bool fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
-  while (UndoIfCut(scanner, from, block.end, undo))
+  // (A read that stopped short of the window's last character needs no look.)
+  while (block.end + kMaxCharBytes > scanner.in.size && UndoIfCut(scanner, from, block.end, undo))
     fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
   const size_t base = scanner.in.base;
   block.from = from;
