@@ -506,13 +506,19 @@ std::int32_t ReadUtf16CaptionRun(const ScanInput& in, ReadPosition& cur, WideBuf
   std::int32_t stop = kNoMoreInput;
   while (size - at >= 2) {
     const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
-    if (IsTextStop(unit)) {
+    if (unit == u'<') {  // the commonest stop, after text and between tags
+      tagAt = at;
       at += 2;
-      if (unit == u'<') {
-        tagAt = at - 2;
-        stop = u'<';
-        break;
+      stop = u'<';
+      break;
+    }
+    if (IsTextStop(unit)) {
+      // A line's end, CR LF, goes in one step.
+      if (unit == u'\r' && size - at >= 4 && data[at + 2] == '\n' && data[at + 3] == 0) {
+        at += 4;
+        continue;
       }
+      at += 2;
       if (unit == u'\r' || unit == u'\n') continue;
       ampersand |= unit == u'&';
       semicolon |= unit == u';';

@@ -142,9 +142,9 @@ TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
   // Caption text is read up to 16 bytes (8 UTF-16 units) a step: each unit
   // that ends a run, is dropped or marks an entity, and its look-alikes, at
   // each place in a step.
-  const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",    u"\n", u"&",
-                                     u";",      u"&n;",    u"\t",    u"8",  u"?",
-                                     u"\xFFFE", u"\xFFF8", u"\xD83D"};
+  const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",     u"\n",     u"&",
+                                     u";",      u"&n;",    u"\t",     u"8",      u"?",
+                                     u"\xFFFE", u"\xFFF8", u"\xD83D", u"\r\r\n", u"\n\r<"};
   for (const std::u16string& special : specials) {
     for (size_t lead = 0; lead < 9; ++lead) {
       const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
