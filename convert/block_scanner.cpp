@@ -354,19 +354,29 @@ struct TagRead {
   size_t lastLessIndex = 0;
 };
 
-// ASCII other than CR, '<' and '>' into the tag in bulk, lowercased through the
-// table; true when the tag's room ran out before the run did.
+// ASCII other than CR, '<' and '>' (in UTF-16, units of it) into the tag in bulk,
+// lowercased through the table; true when the tag's room ran out before the
+// run did.
 bool CopyTagRun(const ScanInput& in, ReadPosition& cur, WideBuffer& tag) {
   size_t at = cur.at;
   tag.Reserve(64);
   char16_t* u = tag.data();
   size_t n = tag.size;
   const size_t room = tag.capacity;
-  while (n < room && at < in.size) {
-    const unsigned char b = in.data[at];
-    if (b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
-    u[n++] = in.lower[b];
-    ++at;
+  if (in.utf16) {
+    while (n < room && in.size - at >= 2) {
+      const unsigned char b = in.data[at];
+      if (in.data[at + 1] != 0 || b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
+      u[n++] = in.lower[b];
+      at += 2;
+    }
+  } else {
+    while (n < room && at < in.size) {
+      const unsigned char b = in.data[at];
+      if (b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
+      u[n++] = in.lower[b];
+      ++at;
+    }
   }
   tag.size = n;
   cur.at = at;
@@ -384,7 +394,7 @@ TagRead ReadTag(BlockScanner& scanner, ReadPosition& cur, size_t at, size_t chec
   tag.Reserve(64);
   tag.data()[tag.size++] = u'<';
   for (;;) {
-    if (cur.pendingLow == 0 && !in.utf16 && CopyTagRun(in, cur, tag)) continue;
+    if (cur.pendingLow == 0 && CopyTagRun(in, cur, tag)) continue;
     const size_t here = cur.at;
     const std::int32_t c = Next(in, cur, checkedFrom);
     if (c == kNoMoreInput || c == kEndOfInput) {
