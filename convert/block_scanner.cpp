@@ -569,6 +569,10 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   const size_t size = in.size;
   size_t at = cur.at;
   if (at < size && in.data[at] == '<') return false;  // a tag straight after a tag
+  if (size - at >= 3 && in.data[at] == '\r' && in.data[at + 1] == '\n' && in.data[at + 2] == '<') {
+    cur.at = at + 2;  // a line's end between two tags, which leaves nothing
+    return false;
+  }
   caption.Reserve(size - at < 256 ? size - at + 1 : 256);
   char16_t* const u = caption.data();
   size_t n = caption.size;

@@ -114,6 +114,11 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
       // Korean in CP949 (UTF-8 where it is valid): syllables, spaces between
       // them, a lead byte with no trail byte and one cut off by the end.
       "<SYNC Start=1>\xB0\xA1 \xB0\xA1  \xB0\xA1 x\xB0\xA1\xB0 y<SYNC Start=2>\xB0\xA1 \xB0",
+      // Line ends between tags, doubled, lone, and cut off by the end.
+      "<SYNC Start=1><P>a</P>\r\n<SYNC Start=2><P>b</P>\r\n\r\n<BR>\r\n<i>\r\r\n<SYNC "
+      "Start=3>\r\n<",
+      "<SYNC Start=1>a</P>\n\r<SYNC Start=2>b</P>\r\n",
+      "<SYNC Start=1>a</P>\r\n<SYNC Start=2>b</P>\r",
       // Only the opening tag: a block that is not read again.
       "<SYNC Start=9>alone",
   };
