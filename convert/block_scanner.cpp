@@ -907,10 +907,12 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   HoldForRead(scanner, from);
   const ScanUndo undo = SaveForUndo(scanner);
-  bool fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
-  // (A read that stopped short of the window's last character needs no look.)
-  while (block.end + kMaxCharBytes > scanner.in.size && UndoIfCut(scanner, from, block.end, undo))
+  bool fallBack = false;
+  do {
     fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
+    // (A read that stopped short of the window's last character needs no look.)
+  } while (block.end + kMaxCharBytes > scanner.in.size &&
+           UndoIfCut(scanner, from, block.end, undo));
   const size_t base = scanner.in.base;
   block.from = from;
   block.openingTagAt += base;
