@@ -149,16 +149,55 @@ inline bool StartsSyncTag(const unsigned char* p) {
   }
 }
 
+// The eight characters of kStep bytes at `p` as eight bytes, the first in the
+// low bits. A UTF-16LE unit gives its low byte alone, which tells a digit
+// within a plain tag (all ASCII) through its '>'; past that, anything goes.
+template <size_t kStep>
+inline std::uint64_t EightCharacters(const unsigned char* p) {
+  if constexpr (kStep == 1) {
+    return LoadLittle64(p);
+  } else {
+    const auto pack = [](std::uint64_t units) {
+      std::uint64_t low = units & 0x00FF00FF00FF00FFull;
+      low = (low | low >> 8) & 0x0000FFFF0000FFFFull;
+      return (low | low >> 16) & 0xFFFFFFFFull;
+    };
+    return pack(LoadLittle64(p)) | pack(LoadLittle64(p + 8)) << 32;
+  }
+}
+
+// How many of the bytes of `word` (the first in the low bits) are decimal
+// digits before the first that is not, and (when any are) their value.
+inline size_t LeadingDigits(std::uint64_t word, std::uint32_t& value) {
+  constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+  const std::uint64_t low = word & 0x0F * kBytes;
+  // Non-zero in each byte that is not '0' to '9'.
+  const std::uint64_t other =
+      ((word & 0xF0 * kBytes) ^ 0x30 * kBytes) | ((low + 6 * kBytes) & 0x10 * kBytes);
+  const std::uint64_t stops = (((other & 0x7F * kBytes) + 0x7F * kBytes) | other) & 0x80 * kBytes;
+  const size_t count = stops == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(stops)) / 8;
+  if (count == 0) return 0;
+  // Leading zeros in front, then pairs, fours and eights of digits combined.
+  std::uint64_t d = low << (8 * (8 - count));
+  d = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFull;
+  d = (d * 100 + (d >> 16)) & 0x0000FFFF0000FFFFull;
+  d = (d * 10000 + (d >> 32)) & 0xFFFFFFFFull;
+  value = static_cast<std::uint32_t>(d);
+  return count;
+}
+
 // ReadPlainTagIn<kStep> where the table lowercases ASCII the plain way (A-Z
 // to a-z, everything else to itself): the tag is told by its characters' low
 // bytes (a plain tag's characters are all ASCII), a sync tag's start by a few
 // loads.
 template <size_t kStep>
-bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
-  const unsigned char* const p = in.data + cur.at - kStep;  // the '<'
+__attribute__((always_inline)) inline bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur,
+                                                             PlainTag& tag) {
+  const size_t first = cur.at - kStep;
+  const unsigned char* const p = in.data + first;  // the '<'
   size_t at = cur.at;
   if (!FindPlainTagEnd<kStep>(in, at)) return false;
-  const size_t length = (at + 2 * kStep - cur.at) / kStep;
+  const size_t length = (at + kStep - first) / kStep;
   cur.at = at + kStep;
   tag.kind = TagKind::kOther;
   const auto c = [p](size_t k) { return p[k * kStep]; };
@@ -166,16 +205,35 @@ bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
     if (!StartsSyncTag<kStep>(p)) return true;
     tag.kind = TagKind::kSync;
     // The common time: up to nine digits straight after the '=', which
-    // cannot go past the 32-bit range.
-    size_t i = kSyncTagStart.size();
-    const size_t digitsEnd = std::min(length, i + 9);
-    std::int32_t value = 0;
-    for (unsigned digit; i < digitsEnd && (digit = c(i) - 0x30u) < 10; ++i)
-      value = value * 10 + static_cast<std::int32_t>(digit);
-    if (i > kSyncTagStart.size() && (i == length || c(i) - 0x30u >= 10)) {
-      tag.scanned = true;
-      tag.time = value;
-      return true;
+    // cannot go past the 32-bit range. The tag's '>' ends the digits.
+    const size_t digitsAt = kSyncTagStart.size() * kStep;
+    if (in.size - first >= digitsAt + 8 * kStep) {
+      std::uint32_t value = 0;
+      const size_t count = LeadingDigits(EightCharacters<kStep>(p + digitsAt), value);
+      if (count != 0 && count < 8) {
+        tag.scanned = true;
+        tag.time = static_cast<std::int32_t>(value);
+        return true;
+      }
+      if (count == 8) {  // the '>' lies further on, inside the tag
+        const unsigned ninth = c(kSyncTagStart.size() + 8) - 0x30u;
+        if (ninth >= 10 || c(kSyncTagStart.size() + 9) - 0x30u >= 10) {
+          tag.scanned = true;
+          tag.time = static_cast<std::int32_t>(ninth >= 10 ? value : value * 10 + ninth);
+          return true;
+        }
+      }
+    } else {
+      size_t i = kSyncTagStart.size();
+      const size_t digitsEnd = std::min(length, i + 9);
+      std::int32_t value = 0;
+      for (unsigned digit; i < digitsEnd && (digit = c(i) - 0x30u) < 10; ++i)
+        value = value * 10 + static_cast<std::int32_t>(digit);
+      if (i > kSyncTagStart.size() && (i == length || c(i) - 0x30u >= 10)) {
+        tag.scanned = true;
+        tag.time = value;
+        return true;
+      }
     }
     std::int32_t ms = 0;
     // What the time is read from (spaces, quotes, signs, digits) lowercases to itself.
@@ -198,7 +256,8 @@ bool ReadPlainAsciiTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
 // through the table, and `cur` is left past the '>'. Any other tag (one that
 // runs on to the end, or holds a '<', a CR or a character beyond ASCII) is
 // left to ReadTag: false, and `cur` is not moved.
-inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur, PlainTag& tag) {
+__attribute__((always_inline)) inline bool ReadPlainTag(const ScanInput& in, ReadPosition& cur,
+                                                        PlainTag& tag) {
   if (in.utf16)
     return in.plainLower ? ReadPlainAsciiTag<2>(in, cur, tag) : ReadPlainTagIn<2>(in, cur, tag);
   return in.plainLower ? ReadPlainAsciiTag<1>(in, cur, tag) : ReadPlainTagIn<1>(in, cur, tag);
@@ -295,19 +354,29 @@ struct TagRead {
   size_t lastLessIndex = 0;
 };
 
-// ASCII other than CR, '<' and '>' into the tag in bulk, lowercased through the
-// table; true when the tag's room ran out before the run did.
+// ASCII other than CR, '<' and '>' (in UTF-16, units of it) into the tag in bulk,
+// lowercased through the table; true when the tag's room ran out before the
+// run did.
 bool CopyTagRun(const ScanInput& in, ReadPosition& cur, WideBuffer& tag) {
   size_t at = cur.at;
   tag.Reserve(64);
   char16_t* u = tag.data();
   size_t n = tag.size;
   const size_t room = tag.capacity;
-  while (n < room && at < in.size) {
-    const unsigned char b = in.data[at];
-    if (b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
-    u[n++] = in.lower[b];
-    ++at;
+  if (in.utf16) {
+    while (n < room && in.size - at >= 2) {
+      const unsigned char b = in.data[at];
+      if (in.data[at + 1] != 0 || b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
+      u[n++] = in.lower[b];
+      at += 2;
+    }
+  } else {
+    while (n < room && at < in.size) {
+      const unsigned char b = in.data[at];
+      if (b >= 0x80 || b == '\r' || b == '<' || b == '>') break;
+      u[n++] = in.lower[b];
+      ++at;
+    }
   }
   tag.size = n;
   cur.at = at;
@@ -325,7 +394,7 @@ TagRead ReadTag(BlockScanner& scanner, ReadPosition& cur, size_t at, size_t chec
   tag.Reserve(64);
   tag.data()[tag.size++] = u'<';
   for (;;) {
-    if (cur.pendingLow == 0 && !in.utf16 && CopyTagRun(in, cur, tag)) continue;
+    if (cur.pendingLow == 0 && CopyTagRun(in, cur, tag)) continue;
     const size_t here = cur.at;
     const std::int32_t c = Next(in, cur, checkedFrom);
     if (c == kNoMoreInput || c == kEndOfInput) {
@@ -433,34 +502,57 @@ inline bool IsTextStop(unsigned c) {
   return c < 64 && (kTextStops >> c & 1) != 0;
 }
 
-// UTF-16 caption text into the caption in bulk, up to the first unit that
-// needs more than copying; true when the caption's room ran out first.
-bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, RunMarks& marks) {
+// ReadCaptionRun for UTF-16LE input, the caption's end kept in locals: the
+// kernel copies the text between the units that stop it, which are looked at
+// here one by one.
+std::int32_t ReadUtf16CaptionRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption,
+                                 RunMarks& marks, size_t& tagAt) {
   const unsigned char* const data = in.data;
   const size_t size = in.size;
   size_t at = cur.at;
-  caption.Reserve((size - at) / 2 < 256 ? (size - at) / 2 + 1 : 256);
-  char16_t* u = caption.data();
   size_t n = caption.size;
-  const size_t room = caption.capacity;
-  bool ampersand = false;  // kept in registers, not written through `marks`
+  bool ampersand = false;
   bool semicolon = false;
-  // Each unit written takes two bytes: the room lasts at least this far.
-  const size_t limit = at + 2 * ((size - at) / 2 < room - n ? (size - at) / 2 : room - n);
-  while (at < limit) {
-    // The unit that stopped the last step is looked at here, and so is one
-    // that follows it (LF after CR): the kernel is called for text only.
+  std::int32_t stop = kNoMoreInput;
+  while (size - at >= 2) {
     const auto unit = static_cast<char16_t>(data[at] | data[at + 1] << 8);
-    if (IsTextStop(unit) || unit == kEndOfInput) {
-      if (unit == u'<' || unit == kEndOfInput) break;
+    if (unit == u'<') {  // the commonest stop, after text and between tags
+      tagAt = at;
+      at += 2;
+      stop = u'<';
+      break;
+    }
+    if (IsTextStop(unit)) {
+      // A line's end, CR LF, goes in one step.
+      if (unit == u'\r' && size - at >= 4 && data[at + 2] == '\n' && data[at + 3] == 0) {
+        at += 4;
+        continue;
+      }
       at += 2;
       if (unit == u'\r' || unit == u'\n') continue;
       ampersand |= unit == u'&';
       semicolon |= unit == u';';
-      u[n++] = unit;
+      if (n == caption.capacity) {
+        caption.size = n;
+        caption.Reserve(1);
+      }
+      caption.data()[n++] = unit;
       continue;
     }
-    const size_t plain = in.kernels->utf16Text(data + at, (limit - at) / 2, u + n);
+    if (unit == kEndOfInput) {
+      at += 2;
+      stop = kEndOfInput;
+      break;
+    }
+    // Text the kernel copies, at least this unit, as far as the room goes.
+    const size_t units = (size - at) / 2;
+    if (caption.capacity - n < 256 && caption.capacity - n < units) {
+      caption.size = n;
+      caption.Reserve(units < 256 ? units : 256);
+    }
+    const size_t room = caption.capacity - n;
+    const size_t plain =
+        in.kernels->utf16Text(data + at, units < room ? units : room, caption.data() + n);
     n += plain;
     at += 2 * plain;
   }
@@ -468,7 +560,7 @@ bool CopyUtf16Run(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, R
   marks.semicolon |= semicolon;
   caption.size = n;
   cur.at = at;
-  return at >= limit && size - at >= 2;  // the room ran out, or may have
+  return stop;
 }
 
 // The same for UTF-8 input: ASCII and the two- and three-byte characters,
@@ -477,6 +569,10 @@ bool CopyByteRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
   const size_t size = in.size;
   size_t at = cur.at;
   if (at < size && in.data[at] == '<') return false;  // a tag straight after a tag
+  if (size - at >= 3 && in.data[at] == '\r' && in.data[at + 1] == '\n' && in.data[at + 2] == '<') {
+    cur.at = at + 2;  // a line's end between two tags, which leaves nothing
+    return false;
+  }
   caption.Reserve(size - at < 256 ? size - at + 1 : 256);
   char16_t* const u = caption.data();
   size_t n = caption.size;
@@ -552,18 +648,15 @@ bool CopyAnsiRun(const ScanInput& in, ReadPosition& cur, WideBuffer& caption, Ru
 // it is. Returns what stopped it: '<' (at byte `tagAt`), U+FFFF or kNoMoreInput.
 std::int32_t ReadCaptionRun(ScanInput& in, ReadState& read, WideBuffer& caption, RunMarks& marks,
                             size_t& tagAt) {
+  if (in.utf16) return ReadUtf16CaptionRun(in, read.cur, caption, marks, tagAt);
   for (;;) {
     if (read.cur.pendingLow == 0) {
-      if (in.utf16) {
-        if (CopyUtf16Run(in, read.cur, caption, marks)) continue;
-      } else {
-        const bool full = in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
-                                                 : CopyByteRun(in, read.cur, caption, marks);
-        if (full) continue;
-        if (read.cur.at < in.size && in.data[read.cur.at] == '<') {  // the common stop
-          tagAt = read.cur.at++;
-          return u'<';
-        }
+      const bool full = in.codePage != nullptr ? CopyAnsiRun(in, read.cur, caption, marks)
+                                               : CopyByteRun(in, read.cur, caption, marks);
+      if (full) continue;
+      if (read.cur.at < in.size && in.data[read.cur.at] == '<') {  // the common stop
+        tagAt = read.cur.at++;
+        return u'<';
       }
     }
     tagAt = read.cur.at;
@@ -814,9 +907,12 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
 void ScanBlock(BlockScanner& scanner, size_t from, BlockScan& block) {
   HoldForRead(scanner, from);
   const ScanUndo undo = SaveForUndo(scanner);
-  bool fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
-  while (UndoIfCut(scanner, from, block.end, undo))
+  bool fallBack = false;
+  do {
     fallBack = ScanHeldBlock(scanner, from - scanner.in.base, block);
+    // (A read that stopped short of the window's last character needs no look.)
+  } while (block.end + kMaxCharBytes > scanner.in.size &&
+           UndoIfCut(scanner, from, block.end, undo));
   const size_t base = scanner.in.base;
   block.from = from;
   block.openingTagAt += base;

@@ -11,17 +11,6 @@
 
 namespace {
 
-// Eight bytes in one load, the first in the low bits whatever the machine's
-// byte order (the test folds away at compile time).
-inline std::uint64_t LoadLittle64(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  const std::uint16_t probe = 1;
-  unsigned char low;
-  std::memcpy(&low, &probe, 1);
-  return low == 1 ? word : __builtin_bswap64(word);
-}
-
 constexpr std::uint64_t kBytes = 0x0101010101010101ull;
 constexpr std::uint64_t kLanes = 0x0001000100010001ull;
 

@@ -9,6 +9,19 @@
 #define LUMENTRACE_CONVERT_SCAN_KERNELS_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// Eight bytes in one load, the first in the low bits whatever the machine's
+// byte order (the test folds away at compile time).
+inline std::uint64_t LoadLittle64(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  const std::uint16_t probe = 1;
+  unsigned char low;
+  std::memcpy(&low, &probe, 1);
+  return low == 1 ? word : __builtin_bswap64(word);
+}
 
 // What byteText saw in the text it copied.
 constexpr unsigned kAmpersandMark = 1;

@@ -186,7 +186,16 @@ size_t Sse2Utf16Text(const unsigned char* in, size_t units, char16_t* out) {
     if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
     i += 8;
   }
-  return i + PortableScanKernels().utf16Text(in + 2 * i, units - i, out + i);
+  // The last few units one by one, without a call (which would cost this
+  // function its registers on every call).
+  for (; i < units; ++i) {
+    const auto unit = static_cast<char16_t>(in[2 * i] | in[2 * i + 1] << 8);
+    if (unit == u'<' || unit == 0xFFFF || unit == u'\r' || unit == u'\n' || unit == u'&' ||
+        unit == u';')
+      break;
+    out[i] = unit;
+  }
+  return i;
 }
 
 size_t Sse2TagStop(const unsigned char* in, size_t size) {
@@ -231,7 +240,11 @@ size_t Sse2Utf16TagStop(const unsigned char* in, size_t units) {
     if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
     i += 8;
   }
-  return i + PortableScanKernels().utf16TagStop(in + 2 * i, units - i);
+  for (; i < units; ++i) {
+    const auto unit = static_cast<unsigned>(in[2 * i] | in[2 * i + 1] << 8);
+    if (unit == '<' || unit == '>' || unit == '\r' || unit >= 0x80) break;
+  }
+  return i;
 }
 
 constexpr ScanKernels kSse2 = {"sse2", Sse2ByteText, Sse2Utf16Text, Sse2TagStop, Sse2Utf16TagStop};

@@ -114,6 +114,11 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
       // Korean in CP949 (UTF-8 where it is valid): syllables, spaces between
       // them, a lead byte with no trail byte and one cut off by the end.
       "<SYNC Start=1>\xB0\xA1 \xB0\xA1  \xB0\xA1 x\xB0\xA1\xB0 y<SYNC Start=2>\xB0\xA1 \xB0",
+      // Line ends between tags, doubled, lone, and cut off by the end.
+      "<SYNC Start=1><P>a</P>\r\n<SYNC Start=2><P>b</P>\r\n\r\n<BR>\r\n<i>\r\r\n<SYNC "
+      "Start=3>\r\n<",
+      "<SYNC Start=1>a</P>\n\r<SYNC Start=2>b</P>\r\n",
+      "<SYNC Start=1>a</P>\r\n<SYNC Start=2>b</P>\r",
       // Only the opening tag: a block that is not read again.
       "<SYNC Start=9>alone",
   };
@@ -125,15 +130,26 @@ TEST(FastConversion, MatchesTheReferenceOnChosenInputs) {
   const std::string utf16 =
       "\xFF\xFE" + Utf16Bytes(u"<SYNC Start=1>\xD83D\xDE00\r\n<BR>a<SYNC Start=2>") + "x";
   EXPECT_EQ(DifferenceInAnyMode(utf16), "");
+  // Captions longer than the room the caption first gets, with units that
+  // stop the copy on either side of where it runs out, and a lone last byte.
+  for (const size_t length :
+       {size_t{250}, size_t{255}, size_t{256}, size_t{257}, size_t{300}, size_t{700}}) {
+    const std::u16string text =
+        std::u16string(length, u'\xAC00') + u"&amp;\r\n;x&nbsp;<b>" + std::u16string(length, u'y');
+    const std::string bytes = "\xFF\xFE" + Utf16Bytes(u"<SYNC Start=1>" + text + u"<SYNC Start=2>" +
+                                                      text + u"\xFFFF" + text);
+    EXPECT_EQ(DifferenceInAnyMode(bytes), "") << length;
+    EXPECT_EQ(DifferenceInAnyMode(bytes + "z"), "") << length << ", odd";
+  }
 }
 
 TEST(FastConversion, TextRunsMatchWhereverTheirSpecialCharactersFall) {
   // Caption text is read up to 16 bytes (8 UTF-16 units) a step: each unit
   // that ends a run, is dropped or marks an entity, and its look-alikes, at
   // each place in a step.
-  const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",    u"\n", u"&",
-                                     u";",      u"&n;",    u"\t",    u"8",  u"?",
-                                     u"\xFFFE", u"\xFFF8", u"\xD83D"};
+  const std::u16string specials[] = {u"<",      u"\xFFFF", u"\r",     u"\n",     u"&",
+                                     u";",      u"&n;",    u"\t",     u"8",      u"?",
+                                     u"\xFFFE", u"\xFFF8", u"\xD83D", u"\r\r\n", u"\n\r<"};
   for (const std::u16string& special : specials) {
     for (size_t lead = 0; lead < 9; ++lead) {
       const std::u16string text = std::u16string(lead, u'x') + special + u"abcdefg&nbsp;hij\r\n";
@@ -214,6 +230,11 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
                               "<SYNC Start=987654321>",
                               "<SYNC Start=999999999>",
                               "<SYNC Start=1234567890>",
+                              "<SYNC Start=12345678>",
+                              "<SYNC Start=87654321x>",
+                              "<SYNC Start=98765432 1>",
+                              "<SYNC Start=123456789z>",
+                              "<SYNC Start=9>",
                               "<SYNC Start=0012>",
                               "<SYNC Start=7 >",
                               "<FONT COLOR=\"#FFFFFF\">",
@@ -252,6 +273,7 @@ TEST(FastConversion, TagsMatchWhateverTheyHoldAndWhereverTheyEnd) {
         EXPECT_EQ(DifferenceInAnyMode(text), "") << tag << " after " << lead;
         EXPECT_EQ(DifferenceInAnyMode(text + pad + tag.substr(0, tag.size() - 1)), "")
             << tag << " cut off after " << lead;
+        EXPECT_EQ(DifferenceInAnyMode(text + pad + tag), "") << tag << " last, after " << lead;
         std::u16string wide;
         // Beyond ASCII: U+FFFF, a lone surrogate, a Latin letter or a syllable.
         for (char c : text) {

@@ -562,6 +562,18 @@ function startWorkers() {
 }
 let workersStarted = startWorkers();
 
+// Each worker makes its conversion and the encoding's tables ready before the
+// files come, so that the first files wait for neither. whenWorkersReady()
+// resolves when every worker is (the test waits on it).
+let workersPrepared = null;
+function prepareWorkers() {
+  const codePage = codePageChoice.value;
+  workersPrepared = Promise.all(pool.map((slot) => ask(slot, { type: 'prepare', codePage })));
+}
+function whenWorkersReady() {
+  return workersPrepared || Promise.resolve();
+}
+
 async function ask(slot, message) {
   await workersStarted;
   const id = slot.next++;
@@ -795,7 +807,10 @@ clearButton.addEventListener('click', () => {
   run = { total: 0, done: 0 };
   results.replaceChildren();
   delete statusLine.dataset.noSmi;
-  if (restart) workersStarted = startWorkers();
+  if (restart) {
+    workersStarted = startWorkers();
+    prepareWorkers();
+  }
   pump();
   showStatus();
 });
@@ -927,6 +942,7 @@ window.addEventListener('drop', async (event) => {
 // byte-order mark are read the same in any).
 codePageChoice.addEventListener('change', () => {
   remember('encoding', codePageChoice.value);
+  prepareWorkers();
   enqueue(entries.filter((entry) => entry.sami && !entry.codePage && entry.state !== 'waiting' &&
     entry.legacy !== false && entry.failure !== 'unreadable' && entry.failure !== 'too-large'));
 });
@@ -1022,6 +1038,7 @@ showTexts();
 presetEncoding().then((codePage) => {
   codePageChoice.value = codePage;
   ready = true;
+  prepareWorkers();
   for (const entry of entries) showSoon(entry);
   pump();
   document.documentElement.dataset.ready = 'true';

@@ -154,6 +154,19 @@ function codePageForLocale(m, localeName) {
   return answer;
 }
 
+// The first byte above ASCII at `i` or after it, else `end`; four bytes at a
+// time where `words` (the same bytes, when they start at a multiple of 4)
+// allows: most of a subtitle file is ASCII markup.
+function nextHighByte(bytes, words, i, end) {
+  if (words) {
+    for (; i < end && (i & 3) !== 0; ++i) if (bytes[i] >= 0x80) return i;
+    const whole = end - (end & 3);
+    while (i < whole && (words[i >> 2] & 0x80808080) === 0) i += 4;
+  }
+  while (i < end && bytes[i] < 0x80) ++i;
+  return i;
+}
+
 // Which legacy encoding the bytes of a file read in one look like, judged on
 // its first 2 MB: Korean when nearly every byte above ASCII belongs to a pair
 // of CP949's Hangul rows (lead B0-C8, trail A1-FE); Japanese when nearly
@@ -163,11 +176,12 @@ function codePageForLocale(m, localeName) {
 // when neither fits, or when the file has fewer than two such pairs.
 function likelyLegacyEncoding(bytes) {
   const end = Math.min(bytes.length, 2 * 1024 * 1024);
+  const words = bytes.byteOffset % 4 === 0 ? new Uint32Array(bytes.buffer, bytes.byteOffset, bytes.length >> 2) : null;
   let korean = 0;
   let koreanOther = 0;
   for (let i = 0; i < end;) {
     const b = bytes[i];
-    if (b < 0x80) { ++i; continue; }
+    if (b < 0x80) { i = nextHighByte(bytes, words, i + 1, end); continue; }
     const t = i + 1 < end ? bytes[i + 1] : 0;
     if (b >= 0xB0 && b <= 0xC8 && t >= 0xA1 && t <= 0xFE) {
       ++korean;
@@ -181,7 +195,7 @@ function likelyLegacyEncoding(bytes) {
   let japaneseOther = 0;
   for (let i = 0; i < end;) {
     const b = bytes[i];
-    if (b < 0x80) { ++i; continue; }
+    if (b < 0x80) { i = nextHighByte(bytes, words, i + 1, end); continue; }
     const t = i + 1 < end ? bytes[i + 1] : 0;
     const lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
     if (lead && t >= 0x40 && t <= 0xFC && t !== 0x7F) {
@@ -200,8 +214,9 @@ function likelyLegacyEncoding(bytes) {
 }
 
 // The first cues of an .srt, for the page to show.
+const kDecoders = { utf8: new TextDecoder('utf-8'), utf16: new TextDecoder('utf-16le') };
 function preview(head, utf8) {
-  const text = new TextDecoder(utf8 ? 'utf-8' : 'utf-16le').decode(head);
+  const text = (utf8 ? kDecoders.utf8 : kDecoders.utf16).decode(head);
   return text.split('\r\n\r\n').slice(0, 3).join('\n\n').replace(/\r\n/g, '\n').trim();
 }
 
@@ -213,12 +228,14 @@ function srtCollector(m) {
   const srt = { pieces: [], size: 0, head: null };
   m.takeSrt = (at, size) => {
     const bytes = m.HEAPU8.subarray(at, at + size);
-    if (!srt.head) srt.head = bytes.slice(0, 4096);
     srt.size += size;
     if (srt.size <= kBlobAbove) {
-      srt.pieces.push(bytes.slice());
+      const copy = bytes.slice();
+      srt.pieces.push(copy);
+      if (!srt.head) srt.head = copy.subarray(0, 4096);
       return;
     }
+    if (!srt.head) srt.head = bytes.slice(0, 4096);
     if (srt.pieces.length && !(srt.pieces[0] instanceof Blob)) srt.pieces = [new Blob(srt.pieces)];
     srt.pieces.push(new Blob([bytes]));
   };
@@ -370,6 +387,11 @@ async function handle(message) {
     case 'locale': {
       const m = await instance;
       return { codePage: codePageForLocale(m, message.name) };
+    }
+    case 'prepare': {
+      // The conversion and the encoding's tables made ready ahead of the files.
+      define(await instance, message.codePage);
+      return {};
     }
     case 'convert':
       return convertBatch(message);

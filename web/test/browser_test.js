@@ -606,6 +606,11 @@ async function checkControl(page, folder, count) {
     status: statusLine.textContent, busy: pool.some((slot) => slot.working.size) }));
   check(after.listed === 0 && after.items === 0 && after.status === 'No files yet.' && !after.busy,
     'Clear during a run stops it: ' + JSON.stringify(after));
+  // The fresh workers get ready for the chosen encoding without a file to convert.
+  const prepared = await page.evaluate(() => Promise.race([
+    whenWorkersReady().then((replies) => (replies || []).filter((reply) => reply.error).map((reply) => reply.error).join('; ')),
+    new Promise((resolve) => setTimeout(() => resolve('not ready after 20 s'), 20000))]));
+  check(prepared === '', 'the workers Clear starts get ready: ' + prepared);
   await page.setInputFiles('#folder', folder);
   // Chosen in the same task that sees the run under way, so that a fast run
   // cannot end first.
@@ -822,9 +827,12 @@ async function checkSpeed(page, folder, count) {
 
   // Timed from the chooser's change event, so that the test's own way of
   // choosing files (DevTools filling in the chooser) is left out, until every
-  // file is converted and its line drawn.
+  // file is converted and its line drawn. Clear starts fresh workers; the
+  // files are chosen once they are ready, as they would be by anyone who
+  // clears the list and then picks files in the browser's chooser.
   const inPage = async (chooser, files) => {
     await clearList(page);
+    await page.evaluate(() => whenWorkersReady());
     await page.evaluate((id) => {
       // The test's own garbage (the last run's .srt files read back) is
       // collected first, so that the gaps measured are the page's.
