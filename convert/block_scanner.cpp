@@ -779,10 +779,12 @@ void HoldFrom(BlockScanner& scanner, size_t from, size_t to) {
 
 // HoldFrom for a read from `from`, through the lookahead. The scan's view
 // mirrors the window between calls, so a window that already holds the bytes,
-// checked up to `from`, needs nothing done (as it is for most blocks).
+// checked up to `from`, needs nothing done (as it is for most blocks, and for
+// every block of a file the window holds whole: the lookahead stops at the
+// input's end, as HoldsAlready's does).
 void HoldForRead(BlockScanner& scanner, size_t from) {
   const ScanInput& in = scanner.in;
-  const size_t to = from + Lookahead(scanner);
+  const size_t to = std::max(from, std::min(from + Lookahead(scanner), scanner.stream->input.end));
   if (from >= in.base && to <= in.base + in.size &&
       (!in.checking || in.invalid || in.validUpTo >= from))
     return;
