@@ -36,19 +36,8 @@ size_t PortableByteText(const unsigned char* in, size_t size, bool utf8, char16_
   unsigned seen = 0;
   while (n < room && at < size) {
     const unsigned char b = in[at];
-    if (b >= 0x80) {
-      const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
-      if (length == 0) break;
-      ++n;
-      at += length;
-      continue;
-    }
-    if (IsTextStop(b) || room - n < 8 || size - at < 8) {
-      if (b == '<') break;
-      ++at;
-      if (b == '\r' || b == '\n') continue;
-      seen |= TextMarkOf(b);
-      out[n++] = b;
+    if (b >= 0x80 || IsTextStop(b) || room - n < 8 || size - at < 8) {
+      if (!TakeTextCharacter(in, size, utf8, out, at, n, seen)) break;
       continue;
     }
     // Eight bytes a step, up to the first stop.

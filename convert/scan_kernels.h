@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "text/char_decoding.h"
+
 // Eight bytes in one load, the first in the low bits whatever the machine's
 // byte order (the test folds away at compile time).
 inline std::uint64_t LoadLittle64(const unsigned char* p) {
@@ -30,6 +32,29 @@ constexpr unsigned kSemicolonMark = 2;
 // The mark a copied byte adds: 0 for any but '&' and ';'.
 inline unsigned TextMarkOf(unsigned char b) {
   return b == '&' ? kAmpersandMark : b == ';' ? kSemicolonMark : 0;
+}
+
+// byteText's step of one character, as each implementation takes the bytes its
+// wider steps leave: the character at in[at] (of `size`) is copied to out[n]
+// on, CR and LF left out, and its mark added to `seen`. False, with nothing
+// taken, at a '<' or at a byte beyond ASCII that does not start a character
+// PlainUtf8Length reads (any such byte when not `utf8`).
+inline bool TakeTextCharacter(const unsigned char* in, size_t size, bool utf8, char16_t* out,
+                              size_t& at, size_t& n, unsigned& seen) {
+  const unsigned char b = in[at];
+  if (b < 0x80) {
+    if (b == '<') return false;
+    ++at;
+    if (b == '\r' || b == '\n') return true;
+    seen |= TextMarkOf(b);
+    out[n++] = b;
+    return true;
+  }
+  const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
+  if (length == 0) return false;
+  ++n;
+  at += length;
+  return true;
 }
 
 struct ScanKernels {

@@ -7,29 +7,9 @@
 
 #include "convert/scan_kernels.h"
 #include "convert/scan_kernels_x86.h"
-#include "text/char_decoding.h"
+#include "convert/sse2_vectors.h"
 
 namespace {
-
-inline __m128i Load(const unsigned char* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-inline void Store(char16_t* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
-
-inline __m128i Bytes(int c) {
-  return _mm_set1_epi8(static_cast<char>(c));
-}
-
-inline __m128i Lanes(int c) {
-  return _mm_set1_epi16(static_cast<short>(c));
-}
-
-inline unsigned Mask(__m128i v) {
-  return static_cast<unsigned>(_mm_movemask_epi8(v));
-}
 
 // UTF-8 three-byte characters of a vector with bytes beyond ASCII: each
 // character's value goes into the lanes (`low`, `high`) of its first byte,
@@ -151,21 +131,9 @@ size_t Sse2ByteText(const unsigned char* in, size_t size, bool utf8, char16_t* o
     } else if (n >= room || at >= size) {
       break;
     }
-    const unsigned char b = in[at];
-    if (b < 0x80) {
-      // A byte of a short tail.
-      if (b == '<') break;
-      ++at;
-      if (b == '\r' || b == '\n') continue;
-      seen |= TextMarkOf(b);
-      out[n++] = b;
-      continue;
-    }
-    // Any other character beyond ASCII, or one the vector cut off.
-    const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
-    if (length == 0) break;
-    ++n;
-    at += length;
+    // A byte of a short tail, a character beyond ASCII the vector did not
+    // take, or one it cut off.
+    if (!TakeTextCharacter(in, size, utf8, out, at, n, seen)) break;
   }
   marks |= seen;
   produced = n;

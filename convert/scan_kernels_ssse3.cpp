@@ -12,7 +12,7 @@
 
 #include "convert/scan_kernels.h"
 #include "convert/scan_kernels_x86.h"
-#include "text/char_decoding.h"
+#include "convert/sse2_vectors.h"
 
 namespace {
 
@@ -40,22 +40,6 @@ constexpr PackTable MakePackTable() {
 }
 
 constexpr PackTable kPack = MakePackTable();
-
-inline __m128i Load(const unsigned char* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-inline void Store(char16_t* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
-
-inline __m128i Bytes(int c) {
-  return _mm_set1_epi8(static_cast<char>(c));
-}
-
-inline unsigned Mask(__m128i v) {
-  return static_cast<unsigned>(_mm_movemask_epi8(v));
-}
 
 // Writes the lanes of `units` that `keep` marks at out[n] on, and moves n past them.
 __attribute__((target("ssse3"))) inline void PackLanes(__m128i units, unsigned keep, char16_t* out,
@@ -239,20 +223,9 @@ __attribute__((target("ssse3"))) size_t Ssse3ByteText(const unsigned char* in, s
     } else if (n >= room || at >= size) {
       break;
     }
-    const unsigned char b = in[at];
-    if (b < 0x80) {
-      if (b == '<') break;
-      ++at;
-      if (b == '\r' || b == '\n') continue;
-      seen |= TextMarkOf(b);
-      out[n++] = b;
-      continue;
-    }
-    // A character the vector could not take whole, or one of a short tail.
-    const size_t length = utf8 ? PlainUtf8Length(in + at, size - at, out[n]) : 0;
-    if (length == 0) break;
-    ++n;
-    at += length;
+    // A byte of a short tail, a character beyond ASCII the vector did not
+    // take, or one it cut off.
+    if (!TakeTextCharacter(in, size, utf8, out, at, n, seen)) break;
   }
   marks |= seen;
   produced = n;
