@@ -896,8 +896,8 @@ void StartScanner(BlockScanner& scanner, TextStream& stream) {
   in.utf16 = stream.mode == StreamMode::Utf16Binary;
   in.plainLower = true;
   for (char16_t c = 0; c < 128; ++c) {
-    in.lower[c] = ToLowerUnit(c);
-    in.folded[c] = ToLowerUnit(in.lower[c]);
+    in.lower[c] = ToLowerUnitInline(c);
+    in.folded[c] = ToLowerUnitInline(in.lower[c]);
     in.plainLower &= in.lower[c] == (c >= u'A' && c <= u'Z' ? c + 0x20 : c);
   }
   // ANSI input is read as UTF-8 while it is valid, checked as it is decoded.

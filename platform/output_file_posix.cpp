@@ -323,13 +323,27 @@ bool CreateTemp(NativeOutput& out, Unnamed unnamed) {
   return false;
 }
 
+// Links the unnamed file `descriptor` into `folder` as `name`; false, with
+// errno set, when that fails (EEXIST: something has the name). The
+// descriptor itself can be linked only with a privilege most users lack;
+// where it is refused once, the link goes through /proc for the rest of the
+// run, which costs a walk through /proc each time.
+bool LinkUnnamed(int descriptor, int folder, const char* name) {
+  static bool direct = true;
+  if (direct) {
+    if (linkat(descriptor, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
+    direct = false;
+  }
+  return linkat(AT_FDCWD, ProcFdPath(descriptor).c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
 // Gives the unnamed temporary file a fresh name in the folder.
 bool NameTemp(NativeOutput& out) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TempNameCandidate();
     SetPending(out.folder, name);
-    if (linkat(AT_FDCWD, ProcFdPath(out.descriptor).c_str(), out.folder, name.c_str(),
-               AT_SYMLINK_FOLLOW) == 0) {
+    if (LinkUnnamed(out.descriptor, out.folder, name.c_str())) {
       out.tempName = name;
       return true;
     }
@@ -412,8 +426,7 @@ bool CommitNew(NativeOutput& out) {
   if (out.unnamed) {
     // Linked to the final name directly: it cannot replace anything that
     // appeared meanwhile, and no removal is needed afterwards.
-    return linkat(AT_FDCWD, ProcFdPath(out.descriptor).c_str(), out.folder, out.targetName.c_str(),
-                  AT_SYMLINK_FOLLOW) == 0;
+    return LinkUnnamed(out.descriptor, out.folder, out.targetName.c_str());
   }
   const bool closed = close(out.descriptor) == 0;
   out.descriptor = -1;
