@@ -596,10 +596,13 @@ const kLargeFile = 256 * 1024 * 1024;
 const isLarge = (entry) => entry.size > kLargeFile;
 
 // A file's size (entry.size) is looked up once, a slice at a time: the first
-// look at a file from the disk (or handing it to a worker) waits for the
-// browser to ask the system, which over hundreds of files would hold the page
-// still. Waiting files are measured ahead in slices of their own, so that a
-// batch mostly finds its sizes known.
+// look at a file from the disk waits for the browser to ask the system, which
+// over hundreds of files would hold the page still. Handing the file to a
+// worker, or putting it in a Blob, looks too, on this thread, so the workers
+// cannot look for the page; only a file's stream does not, but its bytes then
+// pass through this thread, which costs more than the look. Waiting files are
+// measured ahead in slices of their own, so that a batch mostly finds its
+// sizes known.
 let sliceEnd = 0;  // when the slice of work under way ends (performance.now())
 function measured(entry) {
   if (entry.size === undefined && performance.now() < sliceEnd) entry.size = entry.file ? entry.file.size : 0;
